@@ -1,0 +1,20 @@
+// Helpers shared by every test program: private directories per test process and
+// the location of the built programs.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace tgx::test {
+
+// The directory that holds every built program, library and plug-in.
+std::filesystem::path BinDir();
+
+// The private scratch directory of this test process (removed at exit). The test
+// main points TGX_RUNTIME_DIR, TGX_REGISTRY_DIR and TGX_DEVICE_ROOT below it.
+std::filesystem::path ScratchDir();
+
+// A fresh, empty directory below ScratchDir().
+std::filesystem::path MakeTempDir(const std::string& prefix);
+
+}  // namespace tgx::test
