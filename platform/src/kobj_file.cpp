@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <limits>
+#include <string>
 
 namespace tgx::kobj {
 namespace {
@@ -158,6 +159,19 @@ DWORD ObjectFile::Open(const char* name, ObjectKind kind, std::shared_ptr<Object
   const ino_t inode = InodeOf(fd.get());
   out.reset(new ObjectFile(std::move(fd), std::move(page), std::move(location), inode));
   return ERROR_SUCCESS;
+}
+
+void ObjectFile::KeepPageMapped() {
+  // A mapping keeps its open file description, and with it the description's
+  // lock. The page is mapped again in place through a description of its own
+  // that holds no lock.
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
+  UniqueFd unlocked(open(self.c_str(), O_RDWR | O_CLOEXEC));
+  if (unlocked) {
+    mmap(page_.get(), PageSize(), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, unlocked.get(),
+         0);
+  }
+  static_cast<void>(page_.release());
 }
 
 ObjectFile::~ObjectFile() {

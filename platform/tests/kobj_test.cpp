@@ -275,6 +275,21 @@ TEST(KernelObjects, MutexIsRecursiveForItsOwnerOnly) {
   EXPECT_EQ(other.Call("wait 0 10000"), Reply(WAIT_OBJECT_0, ERROR_SUCCESS));
 }
 
+TEST(KernelObjects, ClosingAnOwnedMutexLeavesTheOthersUsable) {
+  Handle first = CreateMutexA(nullptr, TRUE, "owned-first");
+  Handle second = CreateMutexA(nullptr, TRUE, "owned-second");
+  ASSERT_TRUE(first && second);
+  first.reset();  // still owned by this thread: the mutex memory must stay valid
+  EXPECT_FALSE(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, "owned-first"));
+  EXPECT_TRUE(ReleaseMutex(second));
+  Handle third = CreateMutexA(nullptr, TRUE, "owned-third");
+  EXPECT_TRUE(ReleaseMutex(third));
+  std::thread([] {
+    Handle mutex = CreateMutexA(nullptr, TRUE, "owned-by-ended-thread");
+    mutex.reset();
+  }).join();
+}
+
 TEST(KernelObjects, InitialOwnershipOnlyForTheCreator) {
   Helper creator;
   ASSERT_EQ(creator.Call("create-mutex Global\\initial 0"), Reply(0, ERROR_SUCCESS));
