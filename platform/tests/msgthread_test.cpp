@@ -86,6 +86,12 @@ bool WaitUntilBlocked(const std::atomic<DWORD>& tid) {
   return false;
 }
 
+// Opens a gate when it goes out of scope.
+struct GateOpener {
+  Gate& gate;
+  ~GateOpener() { gate.Open(); }
+};
+
 std::string EventName(LPARAM lParam) {
   switch (WSAGETSELECTEVENT(lParam)) {
     case FD_READ: return "read";
@@ -116,10 +122,13 @@ TEST(MessageThread, SendRunsOnTheLoopThreadAndReturnsTheResult) {
 
 TEST(MessageThread, PostedMessagesKeepOrderAndSentOnesGoFirst) {
   EventLog log;
-  Gate gate;
+  Gate arrived, gate;
   auto thread =
       MessageThread::Start([&](MessageLoop&, UINT message, WPARAM wParam, LPARAM) -> LRESULT {
-        if (message == WM_USER) gate.Pass();
+        if (message == WM_USER) {
+          arrived.Open();
+          gate.Pass();
+        }
         log.Add(std::to_string(message - WM_USER) + ":" + std::to_string(wParam));
         return 0;
       });
@@ -127,11 +136,13 @@ TEST(MessageThread, PostedMessagesKeepOrderAndSentOnesGoFirst) {
   const MessageLoop& loop = thread->loop();
   ASSERT_TRUE(loop.Post(WM_USER, 0, 0));  // Holds the loop at the gate.
   for (WPARAM i = 1; i <= 100; ++i) ASSERT_TRUE(loop.Post(WM_USER + 1, i, 0));
+  arrived.Pass();  // The loop is busy with the first message; the others wait.
   std::atomic<DWORD> sender{0};
   auto sent = std::async(std::launch::async, [&] {
     sender = GetCurrentThreadId();
     return loop.Send(WM_USER + 2, 7, 0);
   });
+  const GateOpener opener{gate};  // Even when an assertion ends the test early.
   // The sender blocks only once its message is queued.
   ASSERT_TRUE(WaitUntilBlocked(sender));
   gate.Open();
