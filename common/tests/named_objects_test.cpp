@@ -112,7 +112,7 @@ TEST_F(NameForm, ProcessDecisionIsTakenOnce) {
 
 TEST(EveryoneSecurity, BuildsOneEveryoneAceGivingWorldAccess) {
   EveryoneSecurity storage;
-  std::memset(&storage, 0xAB, sizeof storage);
+  std::memset(static_cast<void*>(&storage), 0xAB, sizeof storage);  // Garbage to overwrite.
   const SECURITY_ATTRIBUTES* attributes =
       MakeEveryoneSecurityAttributes(storage, kEveryonePortTableAccess);
   ASSERT_EQ(attributes, &storage.attributes);
