@@ -1,0 +1,153 @@
+#include "arxp/memory.h"
+
+#include <malloc.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <ostream>
+
+#include "arxp/diagnostics.h"
+#include "arxp/exception.h"
+#include "internal.h"
+
+namespace arxp {
+namespace {
+
+constexpr std::size_t kWord = 4;
+
+// Library-wide figures; relaxed atomics, since strings may live on any thread.
+struct Counters {
+  std::atomic<bool> enabled{false};
+  std::atomic<long> heap_blocks{0};
+  std::atomic<long> heap_bytes{0};
+  std::atomic<std::uintptr_t> lower{UINTPTR_MAX};
+  std::atomic<std::uintptr_t> upper{0};
+  std::atomic<long> count{0};
+  std::atomic<long> max_size{0};
+  std::atomic<long> total_size{0};
+};
+Counters g_counters;
+
+std::size_t RoundUp(std::size_t size) {
+  if (size > SIZE_MAX - (kWord - 1)) return SIZE_MAX;  // fails in malloc like any huge size
+  return (size + kWord - 1) & ~(kWord - 1);
+}
+
+template <typename T>
+void StoreMin(std::atomic<T>& target, T value) {
+  T seen = target.load(std::memory_order_relaxed);
+  while (value < seen && !target.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
+  }
+}
+
+template <typename T>
+void StoreMax(std::atomic<T>& target, T value) {
+  T seen = target.load(std::memory_order_relaxed);
+  while (value > seen && !target.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
+  }
+}
+
+// Checks and records a block just handed out.
+void Record(void* block, std::size_t rounded) {
+  const auto address = reinterpret_cast<std::uintptr_t>(block);
+  if (address % kWord != 0)
+    Diagnostics::abortInvariant(ARXPException::ALLOC_ERR, "malloc area is not word boundary");
+  g_counters.heap_blocks.fetch_add(1, std::memory_order_relaxed);
+  g_counters.heap_bytes.fetch_add(static_cast<long>(malloc_usable_size(block)),
+                                  std::memory_order_relaxed);
+  if (!g_counters.enabled.load(std::memory_order_relaxed)) return;
+  StoreMin(g_counters.lower, address);
+  StoreMax(g_counters.upper, address);
+  g_counters.count.fetch_add(1, std::memory_order_relaxed);
+  StoreMax(g_counters.max_size, static_cast<long>(rounded));
+  g_counters.total_size.fetch_add(static_cast<long>(rounded), std::memory_order_relaxed);
+}
+
+// Checks a block about to be given back and takes it off the live figures.
+void Forget(void* block) {
+  const auto address = reinterpret_cast<std::uintptr_t>(block);
+  const bool outside = g_counters.enabled.load(std::memory_order_relaxed) &&
+                       (address < g_counters.lower.load(std::memory_order_relaxed) ||
+                        address > g_counters.upper.load(std::memory_order_relaxed));
+  if (block == nullptr || static_cast<std::intptr_t>(address) < 0 || outside)
+    Diagnostics::abortInvariant(ARXPException::FREE_ERR,
+                                Diagnostics::format("free illegal pointer (%zx)", address));
+  g_counters.heap_blocks.fetch_sub(1, std::memory_order_relaxed);
+  g_counters.heap_bytes.fetch_sub(static_cast<long>(malloc_usable_size(block)),
+                                  std::memory_order_relaxed);
+}
+
+}  // namespace
+
+void* Memory::allocate(std::size_t size) {
+  const std::size_t rounded = RoundUp(size == 0 ? 1 : size);
+  void* block = std::malloc(rounded);
+  if (block == nullptr)
+    Diagnostics::fatal(ARXPException::ALLOC_ERR,
+                       Diagnostics::format("malloc failed : size = %zu", rounded));
+  Record(block, rounded);
+  return block;
+}
+
+void* Memory::reallocate(void* block, std::size_t size) {
+  if (block == nullptr) return allocate(size);
+  const std::size_t rounded = RoundUp(size == 0 ? 1 : size);
+  Forget(block);
+  void* moved = std::realloc(block, rounded);
+  if (moved == nullptr) {
+    Record(block, 0);  // the old block stays valid and owned by the caller
+    Diagnostics::fatal(ARXPException::ALLOC_ERR,
+                       Diagnostics::format("realloc failed : size = %zu", rounded));
+  }
+  Record(moved, rounded);
+  return moved;
+}
+
+void Memory::release(void* block) {
+  Forget(block);
+  std::free(block);
+}
+
+bool Memory::statisticsEnabled() { return g_counters.enabled.load(std::memory_order_relaxed); }
+
+void Memory::setStatisticsEnabled(bool on) {
+  if (on && !statisticsEnabled()) {
+    g_counters.lower.store(UINTPTR_MAX, std::memory_order_relaxed);
+    g_counters.upper.store(0, std::memory_order_relaxed);
+    g_counters.count.store(0, std::memory_order_relaxed);
+    g_counters.max_size.store(0, std::memory_order_relaxed);
+    g_counters.total_size.store(0, std::memory_order_relaxed);
+  }
+  g_counters.enabled.store(on, std::memory_order_relaxed);
+}
+
+MemoryStatistics Memory::statistics() {
+  MemoryStatistics s;
+  s.heap_blocks = g_counters.heap_blocks.load(std::memory_order_relaxed);
+  s.heap_bytes = g_counters.heap_bytes.load(std::memory_order_relaxed);
+  s.count = g_counters.count.load(std::memory_order_relaxed);
+  s.lower = s.count ? g_counters.lower.load(std::memory_order_relaxed) : 0;
+  s.upper = g_counters.upper.load(std::memory_order_relaxed);
+  s.max_size = g_counters.max_size.load(std::memory_order_relaxed);
+  s.total_size = g_counters.total_size.load(std::memory_order_relaxed);
+  return s;
+}
+
+void Memory::printStatistics() {
+  const MemoryStatistics s = statistics();
+  Diagnostics::stream() << detail::Format(
+                               "memory statistics :\n"
+                               "    heap block alloc count = %ld\n"
+                               "    heap total size = %ld\n"
+                               "    arxp_malloc lower = %zx\n"
+                               "    arxp_malloc upper = %zx\n"
+                               "    arxp_malloc count = %ld\n"
+                               "    arxp_malloc max size = %ld\n"
+                               "    arxp_malloc total size = %ld\n",
+                               s.heap_blocks, s.heap_bytes, s.lower, s.upper, s.count, s.max_size,
+                               s.total_size)
+                        << std::flush;
+}
+
+}  // namespace arxp

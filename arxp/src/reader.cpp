@@ -1,0 +1,364 @@
+// The character readers: one decoder per encoding, each turning as many bytes of
+// the input window as it can into UTF-16 units. A decoder stops before a sequence
+// that the window holds only in part (unless the input ends there) and before a
+// fault, so that every unit it delivers is whole and every fault is reported at
+// the place where it lies.
+#include <array>
+#include <cstring>
+
+#include "arxp/encoding.h"
+#include "arxp/exception.h"
+#include "arxp/input.h"
+#include "cp932.h"
+#include "iso2022jp.h"
+
+namespace arxp {
+namespace {
+
+using Fault = CharReader::Fault;
+
+enum JisMode { kJisAscii, kJisKanji, kJisKatakana };
+
+// What a byte below 0x80 is to a reader.
+enum AsciiClass : uint8_t { kPlain, kCarriageReturn, kNotXmlChar };
+
+constexpr std::array<uint8_t, 0x80> kAsciiClass = [] {
+  std::array<uint8_t, 0x80> classes{};
+  for (int b = 0; b < 0x20; ++b) classes[b] = kNotXmlChar;
+  classes['\t'] = kPlain;
+  classes['\n'] = kPlain;
+  classes['\r'] = kCarriageReturn;
+  return classes;
+}();
+
+constexpr char16_t kHighSurrogateFirst = 0xD800;
+constexpr char16_t kLowSurrogateFirst = 0xDC00;
+constexpr char16_t kLowSurrogateLast = 0xDFFF;
+
+bool IsHighSurrogate(unsigned unit) {
+  return unit >= kHighSurrogateFirst && unit < kLowSurrogateFirst;
+}
+bool IsLowSurrogate(unsigned unit) {
+  return unit >= kLowSurrogateFirst && unit <= kLowSurrogateLast;
+}
+bool IsNonCharacter(unsigned unit) { return unit >= 0xFFFE; }
+
+void Set(Fault& fault, int code, const char* message, unsigned value = 0) {
+  fault = {code, message, value};
+}
+
+// The output side and the input window of one decoding step.
+struct Step {
+  const uint8_t* p;
+  const uint8_t* end;
+  bool eof;  // nothing follows `end`
+  char16_t* out;
+  char16_t* out_end;
+  Fault& fault;
+
+  std::size_t left() const { return static_cast<std::size_t>(end - p); }
+};
+
+// A single byte below 0x80 (unit is the byte, `width` bytes per unit). Returns
+// false when decoding must stop here.
+template <typename LoadUnit>
+bool TakeAscii(Step& s, unsigned unit, std::size_t width, LoadUnit load) {
+  switch (kAsciiClass[unit]) {
+    case kPlain:
+      *s.out++ = static_cast<char16_t>(unit);
+      s.p += width;
+      return true;
+    case kCarriageReturn:
+      // CR LF and a lone CR both become LF; telling them apart needs the next unit.
+      if (s.left() < 2 * width) {
+        if (!s.eof) return false;
+        *s.out++ = u'\n';
+        s.p += width;
+        return true;
+      }
+      *s.out++ = u'\n';
+      s.p += load(s.p + width) == '\n' ? 2 * width : width;
+      return true;
+    default: Set(s.fault, ARXPException::INVALID_CHAR_ERR, "not xml char (%x)", unit); return false;
+  }
+}
+
+unsigned LoadByte(const uint8_t* p) { return *p; }
+
+// Stops at a multibyte sequence that lacks bytes: a fault at the end of the input,
+// otherwise a wait for more. Returns whether `needed` bytes are there.
+bool Have(Step& s, std::size_t needed, const char* eof_message) {
+  if (s.left() >= needed) return true;
+  if (s.eof) Set(s.fault, ARXPException::UNEXPECTED_EOF_ERR, eof_message);
+  return false;
+}
+
+void DecodeUtf8(Step& s) {
+  while (s.out != s.out_end && s.p != s.end) {
+    const unsigned b = *s.p;
+    if (b < 0x80) {
+      if (!TakeAscii(s, b, 1, LoadByte)) return;
+      continue;
+    }
+    if (b < 0xC2 || b >= 0xF0) {  // a trail byte, an overlong lead, or a 4-byte sequence
+      Set(s.fault, ARXPException::INVALID_CHAR_ERR, "not supported UTF-8 char (%x)", b);
+      return;
+    }
+    if (!Have(s, 2, "unexpected EOF at utf-8 second byte")) return;
+    const unsigned c1 = s.p[1];
+    // The second byte also rules out overlong forms (E0) and surrogates (ED).
+    const unsigned low = b == 0xE0 ? 0xA0 : 0x80, high = b == 0xED ? 0x9F : 0xBF;
+    if (c1 < low || c1 > high) {
+      Set(s.fault, ARXPException::INVALID_CHAR_ERR, "illegal UTF-8 second char (%x)", c1);
+      return;
+    }
+    if (b < 0xE0) {
+      *s.out++ = static_cast<char16_t>((b & 0x1F) << 6 | (c1 & 0x3F));
+      s.p += 2;
+      continue;
+    }
+    if (!Have(s, 3, "unexpected EOF at utf-8 third byte")) return;
+    const unsigned c2 = s.p[2];
+    if ((c2 & 0xC0) != 0x80) {
+      Set(s.fault, ARXPException::INVALID_CHAR_ERR, "illegal UTF-8 third char (%x)", c2);
+      return;
+    }
+    const unsigned unit = (b & 0x0F) << 12 | (c1 & 0x3F) << 6 | (c2 & 0x3F);
+    if (IsNonCharacter(unit)) {
+      Set(s.fault, ARXPException::INVALID_CHAR_ERR, "not xml char (%x)", unit);
+      return;
+    }
+    *s.out++ = static_cast<char16_t>(unit);
+    s.p += 3;
+  }
+}
+
+template <bool kBigEndian>
+unsigned LoadUtf16(const uint8_t* p) {
+  return kBigEndian ? (p[0] << 8 | p[1]) : (p[1] << 8 | p[0]);
+}
+
+// `after_high`: the last unit delivered was a high surrogate, whose low one
+// follows (checked when the high one was read).
+template <bool kBigEndian>
+void DecodeUtf16(Step& s, bool& after_high) {
+  while (s.out != s.out_end && s.p != s.end) {
+    if (!Have(s, 2, "unexpected EOF at utf-16 second byte")) return;
+    const unsigned unit = LoadUtf16<kBigEndian>(s.p);
+    if (unit < 0x80) {
+      if (!TakeAscii(s, unit, 2, LoadUtf16<kBigEndian>)) return;
+    } else if (IsLowSurrogate(unit) && after_high) {
+      *s.out++ = static_cast<char16_t>(unit);
+      s.p += 2;
+      after_high = false;
+    } else if (IsHighSurrogate(unit)) {
+      if (s.left() < 4 && !s.eof) return;
+      if (s.left() < 4 || !IsLowSurrogate(LoadUtf16<kBigEndian>(s.p + 2))) {
+        Set(s.fault, ARXPException::INVALID_CHAR_ERR, "not xml char (%x)", unit);
+        return;
+      }
+      *s.out++ = static_cast<char16_t>(unit);
+      s.p += 2;
+      after_high = true;
+    } else if (IsLowSurrogate(unit) || IsNonCharacter(unit)) {
+      Set(s.fault, ARXPException::INVALID_CHAR_ERR, "not xml char (%x)", unit);
+      return;
+    } else {
+      *s.out++ = static_cast<char16_t>(unit);
+      s.p += 2;
+    }
+  }
+}
+
+void DecodeShiftJis(Step& s) {
+  while (s.out != s.out_end && s.p != s.end) {
+    const unsigned b = *s.p;
+    if (b < 0x80) {
+      if (!TakeAscii(s, b, 1, LoadByte)) return;
+    } else if (cp932::IsHalfwidth(b)) {
+      *s.out++ = static_cast<char16_t>(cp932::kHalfwidthUnicode + b - cp932::kHalfwidthFirst);
+      ++s.p;
+    } else {
+      if (!Have(s, 2, "unexpected EOF at Shift_JIS second byte")) return;
+      const char16_t unit = cp932::DecodePair(static_cast<uint8_t>(b), s.p[1]);
+      if (unit == 0) {
+        Set(s.fault, ARXPException::INVALID_CHAR_ERR, "illegal Shift_JIS char (%x)",
+            b << 8 | s.p[1]);
+        return;
+      }
+      *s.out++ = unit;
+      s.p += 2;
+    }
+  }
+}
+
+void DecodeEucJp(Step& s) {
+  while (s.out != s.out_end && s.p != s.end) {
+    const unsigned b = *s.p;
+    if (b < 0x80) {
+      if (!TakeAscii(s, b, 1, LoadByte)) return;
+      continue;
+    }
+    if (!Have(s, 2, "unexpected EOF at EUC-JP second byte")) return;
+    const char16_t unit = cp932::DecodeEuc(static_cast<uint8_t>(b), s.p[1]);
+    if (unit == 0) {
+      Set(s.fault, ARXPException::INVALID_CHAR_ERR, "illegal EUC-JP char (%x)", b << 8 | s.p[1]);
+      return;
+    }
+    *s.out++ = unit;
+    s.p += 2;
+  }
+}
+
+// An escape sequence at s.p: switches `mode`, or sets a fault.
+bool TakeEscape(Step& s, int& mode) {
+  constexpr const char* kCutShort = "unexpected EOF in ISO-2022-JP escape sequence";
+  if (!Have(s, 2, kCutShort)) return false;
+  const unsigned second = s.p[1];
+  if (second != iso2022jp::kKanjiIn && second != iso2022jp::kKanjiOut) {
+    Set(s.fault, ARXPException::INVALID_CHAR_ERR,
+        mode == kJisAscii ? "illegal second KIN code (%x)" : "illegal second KOUT code (%x)",
+        second);
+    return false;
+  }
+  if (!Have(s, 3, kCutShort)) return false;
+  const unsigned third = s.p[2];
+  if (second == iso2022jp::kKanjiIn) {
+    if (third != 'B' && third != '@') {
+      Set(s.fault, ARXPException::INVALID_CHAR_ERR, "illegal third KIN code (%x)", third);
+      return false;
+    }
+    mode = kJisKanji;
+  } else {
+    if (third != 'B' && third != 'J' && third != 'I') {
+      Set(s.fault, ARXPException::INVALID_CHAR_ERR, "illegal third KOUT code (%x)", third);
+      return false;
+    }
+    mode = third == 'I' ? kJisKatakana : kJisAscii;
+  }
+  s.p += 3;
+  return true;
+}
+
+void DecodeIso2022Jp(Step& s, int& mode) {
+  constexpr const char* kIllegal = "illegal ISO-2022-JP char (%x)";
+  while (s.out != s.out_end && s.p != s.end) {
+    const unsigned b = *s.p;
+    if (b == static_cast<unsigned>(iso2022jp::kEsc)) {
+      if (!TakeEscape(s, mode)) return;
+    } else if (b < 0x80 && (mode == kJisAscii || b <= 0x20 || b == 0x7F)) {
+      // Controls and space stand for themselves in every mode.
+      if (!TakeAscii(s, b, 1, LoadByte)) return;
+    } else if (b < 0x80 && mode == kJisKatakana) {
+      if (b > cp932::kHalfwidthLast - 0x80) {
+        Set(s.fault, ARXPException::INVALID_CHAR_ERR, kIllegal, b);
+        return;
+      }
+      *s.out++ = static_cast<char16_t>(cp932::kHalfwidthUnicode + b - 0x21);
+      ++s.p;
+    } else if (cp932::IsHalfwidth(b)) {
+      *s.out++ = static_cast<char16_t>(cp932::kHalfwidthUnicode + b - cp932::kHalfwidthFirst);
+      ++s.p;
+    } else {
+      // A JIS X 0208 pair: 7-bit in two-byte mode, or 8-bit as in EUC-JP.
+      if (!Have(s, 2, "unexpected EOF at ISO-2022-JP second byte")) return;
+      const unsigned trail = s.p[1];
+      const char16_t unit =
+          (b < 0x80) == (trail < 0x80)
+              ? cp932::DecodeEuc(static_cast<uint8_t>(b | 0x80), static_cast<uint8_t>(trail | 0x80))
+              : 0;
+      if (unit == 0) {
+        Set(s.fault, ARXPException::INVALID_CHAR_ERR, kIllegal, b << 8 | trail);
+        return;
+      }
+      *s.out++ = unit;
+      s.p += 2;
+    }
+  }
+}
+
+}  // namespace
+
+CharReader::CharReader(ByteInput& input, int encoding, int byte_order) : input_(input) {
+  select(encoding, byte_order);
+}
+
+void CharReader::select(int encoding, int byte_order) {
+  if (encoding < kEncodingUtf8 || encoding > kEncodingIso2022Jp)
+    Diagnostics::fatal(ARXPException::INTERNAL_ERR, "(*select_getc_proc())() fail");
+  encoding_ = encoding;
+  byte_order_ =
+      byte_order == kByteOrderBig || byte_order == kByteOrderLittle ? byte_order : kByteOrderNone;
+  jis_mode_ = kJisAscii;
+}
+
+int CharReader::getc() {
+  char16_t unit;
+  return read(&unit, 1) ? unit : -1;
+}
+
+std::size_t CharReader::read(char16_t* out, std::size_t capacity) {
+  if (capacity == 0) return 0;
+  for (;;) {
+    const std::uint8_t* before = input_.cursor();
+    Fault fault;
+    const std::size_t count = decode(out, capacity, fault);
+    if (count > 0) {  // a fault waits for the next read, where it lies first
+      account(out, count);
+      return count;
+    }
+    if (fault.code != 0) raise(fault);
+    if (input_.cursor() != before) continue;  // escape sequences only
+    if (input_.available() == 0 && input_.atEnd()) return 0;
+    if (input_.atEnd())
+      Diagnostics::abortInvariant(ARXPException::INTERNAL_ERR, "character reader stalled");
+    input_.fill(input_.available() + 1);
+  }
+}
+
+std::size_t CharReader::decode(char16_t* out, std::size_t capacity, Fault& fault) {
+  Step step{input_.cursor(), input_.limit(), input_.atEnd(), out, out + capacity, fault};
+  switch (encoding_) {
+    case kEncodingUtf8: DecodeUtf8(step); break;
+    case kEncodingUtf16:
+      if ((byte_order_ == kByteOrderNone ? machineByteOrder() : byte_order_) == kByteOrderBig)
+        DecodeUtf16<true>(step, after_high_);
+      else
+        DecodeUtf16<false>(step, after_high_);
+      break;
+    case kEncodingShiftJis: DecodeShiftJis(step); break;
+    case kEncodingEucJp: DecodeEucJp(step); break;
+    default: DecodeIso2022Jp(step, jis_mode_); break;
+  }
+  input_.advance(step.p);
+  return static_cast<std::size_t>(step.out - out);
+}
+
+void CharReader::account(const char16_t* units, std::size_t count) {
+  std::size_t line_start = 0;
+  bool new_line = false;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (units[i] == u'\n') {
+      ++line_;
+      line_start = i + 1;
+      new_line = true;
+    }
+  }
+  column_ = static_cast<int>(count - line_start) + (new_line ? 0 : column_);
+}
+
+Location CharReader::location() const {
+  Location where;
+  where.file = input_.name();
+  where.text = "";
+  where.line = line_;
+  where.column = column_ + 1;
+  return where;
+}
+
+void CharReader::raise(const Fault& fault) {
+  const Location where = location();
+  Diagnostics::error(fault.code, Diagnostics::format(fault.message, fault.value), &where);
+}
+
+}  // namespace arxp
