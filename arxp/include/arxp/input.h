@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "arxp/diagnostics.h"
+#include "arxp/encoding.h"
 #include "arxp/export.h"
 #include "arxp/memory.h"
 #include "arxp/xstring.h"
