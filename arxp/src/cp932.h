@@ -21,6 +21,12 @@ extern const uint16_t kFromUnicode[0x10000];
 // 0xF0, or 0.
 extern const uint16_t kExtensionTwins[kExtensionRows * kTrails];
 
+// EUC-JP pairs (both bytes 0xA1-0xFE) to UTF-16 by [row * kEucRows + column]; 0:
+// unmapped. Derived from kPairs through EucToSjis.
+constexpr int kEucFirst = 0xA1;
+constexpr int kEucRows = 94;
+extern const char16_t kEucPairs[kEucRows * kEucRows];
+
 constexpr uint16_t kHalfwidthFirst = 0xA1;  // single-byte katakana 0xA1-0xDF
 constexpr uint16_t kHalfwidthLast = 0xDF;
 constexpr char16_t kHalfwidthUnicode = 0xFF61;
@@ -85,9 +91,9 @@ inline uint16_t EncodeEuc(char16_t unit) {
 inline char16_t DecodeEuc(uint8_t e1, uint8_t e2) {
   if (e1 == kEucSingleShift2)
     return IsHalfwidth(e2) ? static_cast<char16_t>(kHalfwidthUnicode + e2 - kHalfwidthFirst) : 0;
-  if (e1 < 0xA1 || e1 > 0xFE || e2 < 0xA1 || e2 > 0xFE) return 0;
-  const uint16_t sjis = EucToSjis(e1, e2);
-  return DecodePair(sjis >> 8, sjis & 0xFF);
+  const unsigned row = e1 - kEucFirst, column = e2 - kEucFirst;
+  if (row >= kEucRows || column >= kEucRows) return 0;
+  return kEucPairs[row * kEucRows + column];
 }
 
 }  // namespace arxp::cp932

@@ -1,8 +1,10 @@
 #include "arxp/memory.h"
 
 #include <malloc.h>
+#include <sys/mman.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <ostream>
@@ -29,9 +31,25 @@ struct Counters {
 };
 Counters g_counters;
 
+// Blocks this large (big documents and their strings) ask for transparent huge
+// pages: one page fault per 2 MiB instead of one per 4 KiB as they fill.
+constexpr std::size_t kHugePage = 2u << 20;
+constexpr std::size_t kHugeBlock = 2 * kHugePage;
+
+void AdviseHugePages(void* block, std::size_t size) {
+  if (size < kHugeBlock) return;
+  const auto start = reinterpret_cast<std::uintptr_t>(block);
+  const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t last = (start + size) & ~(kHugePage - 1);
+  if (last > first)  // advice only: a kernel without huge pages simply refuses
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
+// No object may be larger.
+constexpr std::size_t kMaxBlock = PTRDIFF_MAX & ~(kWord - 1);
+
 std::size_t RoundUp(std::size_t size) {
-  if (size > SIZE_MAX - (kWord - 1)) return SIZE_MAX;  // fails in malloc like any huge size
-  return (size + kWord - 1) & ~(kWord - 1);
+  return size > kMaxBlock ? kMaxBlock + kWord : (size + kWord - 1) & ~(kWord - 1);
 }
 
 template <typename T>
@@ -82,11 +100,12 @@ void Forget(void* block) {
 
 void* Memory::allocate(std::size_t size) {
   const std::size_t rounded = RoundUp(size == 0 ? 1 : size);
-  void* block = std::malloc(rounded);
+  void* block = rounded <= kMaxBlock ? std::malloc(rounded) : nullptr;
   if (block == nullptr)
     Diagnostics::fatal(ARXPException::ALLOC_ERR,
                        Diagnostics::format("malloc failed : size = %zu", rounded));
   Record(block, rounded);
+  AdviseHugePages(block, rounded);
   return block;
 }
 
@@ -94,13 +113,14 @@ void* Memory::reallocate(void* block, std::size_t size) {
   if (block == nullptr) return allocate(size);
   const std::size_t rounded = RoundUp(size == 0 ? 1 : size);
   Forget(block);
-  void* moved = std::realloc(block, rounded);
+  void* moved = rounded <= kMaxBlock ? std::realloc(block, rounded) : nullptr;
   if (moved == nullptr) {
     Record(block, 0);  // the old block stays valid and owned by the caller
     Diagnostics::fatal(ARXPException::ALLOC_ERR,
                        Diagnostics::format("realloc failed : size = %zu", rounded));
   }
   Record(moved, rounded);
+  AdviseHugePages(moved, rounded);
   return moved;
 }
 

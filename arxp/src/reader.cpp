@@ -3,8 +3,10 @@
 // that the window holds only in part (unless the input ends there) and before a
 // fault, so that every unit it delivers is whole and every fault is reported at
 // the place where it lies.
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 
 #include "arxp/encoding.h"
 #include "arxp/exception.h"
@@ -93,45 +95,78 @@ bool Have(Step& s, std::size_t needed, const char* eof_message) {
   return false;
 }
 
-void DecodeUtf8(Step& s) {
-  while (s.out != s.out_end && s.p != s.end) {
-    const unsigned b = *s.p;
-    if (b < 0x80) {
-      if (!TakeAscii(s, b, 1, LoadByte)) return;
-      continue;
-    }
-    if (b < 0xC2 || b >= 0xF0) {  // a trail byte, an overlong lead, or a 4-byte sequence
-      Set(s.fault, ARXPException::INVALID_CHAR_ERR, "not supported UTF-8 char (%x)", b);
-      return;
-    }
-    if (!Have(s, 2, "unexpected EOF at utf-8 second byte")) return;
-    const unsigned c1 = s.p[1];
-    // The second byte also rules out overlong forms (E0) and surrogates (ED).
-    const unsigned low = b == 0xE0 ? 0xA0 : 0x80, high = b == 0xED ? 0x9F : 0xBF;
-    if (c1 < low || c1 > high) {
-      Set(s.fault, ARXPException::INVALID_CHAR_ERR, "illegal UTF-8 second char (%x)", c1);
-      return;
-    }
-    if (b < 0xE0) {
-      *s.out++ = static_cast<char16_t>((b & 0x1F) << 6 | (c1 & 0x3F));
-      s.p += 2;
-      continue;
-    }
-    if (!Have(s, 3, "unexpected EOF at utf-8 third byte")) return;
-    const unsigned c2 = s.p[2];
-    if ((c2 & 0xC0) != 0x80) {
-      Set(s.fault, ARXPException::INVALID_CHAR_ERR, "illegal UTF-8 third char (%x)", c2);
-      return;
-    }
-    const unsigned unit = (b & 0x0F) << 12 | (c1 & 0x3F) << 6 | (c2 & 0x3F);
-    if (IsNonCharacter(unit)) {
-      Set(s.fault, ARXPException::INVALID_CHAR_ERR, "not xml char (%x)", unit);
-      return;
-    }
-    *s.out++ = static_cast<char16_t>(unit);
-    s.p += 3;
+// Runs a decoder in two gears: `fast` takes the frequent, fully available and
+// valid sequences in a tight loop; `slow` takes one unit of anything else (line
+// ends, sequences cut by the window, faults) and returns false to stop.
+template <typename Fast, typename Slow>
+void Run(Step& s, Fast fast, Slow slow) {
+  for (;;) {
+    fast(s.p, s.end, s.out, s.out_end);
+    if (s.out == s.out_end || s.p == s.end || !slow(s)) return;
   }
 }
+
+bool IsPrintableAscii(unsigned byte) { return byte >= 0x20 && byte < 0x80; }
+
+bool StepUtf8(Step& s) {
+  const unsigned b = *s.p;
+  if (b < 0x80) return TakeAscii(s, b, 1, LoadByte);
+  if (b < 0xC2 || b >= 0xF0) {  // a trail byte, an overlong lead, or a 4-byte sequence
+    Set(s.fault, ARXPException::INVALID_CHAR_ERR, "not supported UTF-8 char (%x)", b);
+    return false;
+  }
+  if (!Have(s, 2, "unexpected EOF at utf-8 second byte")) return false;
+  const unsigned c1 = s.p[1];
+  // The second byte also rules out overlong forms (E0) and surrogates (ED).
+  const unsigned low = b == 0xE0 ? 0xA0 : 0x80, high = b == 0xED ? 0x9F : 0xBF;
+  if (c1 < low || c1 > high) {
+    Set(s.fault, ARXPException::INVALID_CHAR_ERR, "illegal UTF-8 second char (%x)", c1);
+    return false;
+  }
+  if (b < 0xE0) {
+    *s.out++ = static_cast<char16_t>((b & 0x1F) << 6 | (c1 & 0x3F));
+    s.p += 2;
+    return true;
+  }
+  if (!Have(s, 3, "unexpected EOF at utf-8 third byte")) return false;
+  const unsigned c2 = s.p[2];
+  if ((c2 & 0xC0) != 0x80) {
+    Set(s.fault, ARXPException::INVALID_CHAR_ERR, "illegal UTF-8 third char (%x)", c2);
+    return false;
+  }
+  const unsigned unit = (b & 0x0F) << 12 | (c1 & 0x3F) << 6 | (c2 & 0x3F);
+  if (IsNonCharacter(unit)) {
+    Set(s.fault, ARXPException::INVALID_CHAR_ERR, "not xml char (%x)", unit);
+    return false;
+  }
+  *s.out++ = static_cast<char16_t>(unit);
+  s.p += 3;
+  return true;
+}
+
+// Printable ASCII, and two- and three-byte sequences that need no check beyond
+// their trail bytes (leads E0 and ED, and EF BF, which may hide overlong forms,
+// surrogates and non-characters, go the slow way).
+void FastUtf8(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t* out_end) {
+  while (out != out_end && end - p >= 3) {
+    const unsigned b = p[0], c1 = p[1];
+    if (IsPrintableAscii(b)) {
+      *out++ = static_cast<char16_t>(b);
+      p += 1;
+    } else if (b >= 0xE1 && b <= 0xEF && b != 0xED && !(b == 0xEF && c1 == 0xBF) &&
+               ((c1 ^ 0x80) | (p[2] ^ 0x80)) < 0x40) {
+      *out++ = static_cast<char16_t>((b & 0x0F) << 12 | (c1 & 0x3F) << 6 | (p[2] & 0x3F));
+      p += 3;
+    } else if (b >= 0xC2 && b < 0xE0 && (c1 ^ 0x80) < 0x40) {
+      *out++ = static_cast<char16_t>((b & 0x1F) << 6 | (c1 & 0x3F));
+      p += 2;
+    } else {
+      return;
+    }
+  }
+}
+
+void DecodeUtf8(Step& s) { Run(s, FastUtf8, StepUtf8); }
 
 template <bool kBigEndian>
 unsigned LoadUtf16(const uint8_t* p) {
@@ -141,74 +176,119 @@ unsigned LoadUtf16(const uint8_t* p) {
 // `after_high`: the last unit delivered was a high surrogate, whose low one
 // follows (checked when the high one was read).
 template <bool kBigEndian>
-void DecodeUtf16(Step& s, bool& after_high) {
-  while (s.out != s.out_end && s.p != s.end) {
-    if (!Have(s, 2, "unexpected EOF at utf-16 second byte")) return;
-    const unsigned unit = LoadUtf16<kBigEndian>(s.p);
-    if (unit < 0x80) {
-      if (!TakeAscii(s, unit, 2, LoadUtf16<kBigEndian>)) return;
-    } else if (IsLowSurrogate(unit) && after_high) {
-      *s.out++ = static_cast<char16_t>(unit);
-      s.p += 2;
-      after_high = false;
-    } else if (IsHighSurrogate(unit)) {
-      if (s.left() < 4 && !s.eof) return;
-      if (s.left() < 4 || !IsLowSurrogate(LoadUtf16<kBigEndian>(s.p + 2))) {
-        Set(s.fault, ARXPException::INVALID_CHAR_ERR, "not xml char (%x)", unit);
-        return;
-      }
-      *s.out++ = static_cast<char16_t>(unit);
-      s.p += 2;
-      after_high = true;
-    } else if (IsLowSurrogate(unit) || IsNonCharacter(unit)) {
+bool StepUtf16(Step& s, bool& after_high) {
+  if (!Have(s, 2, "unexpected EOF at utf-16 second byte")) return false;
+  const unsigned unit = LoadUtf16<kBigEndian>(s.p);
+  if (unit < 0x80) return TakeAscii(s, unit, 2, LoadUtf16<kBigEndian>);
+  if (IsLowSurrogate(unit) && after_high) {
+    after_high = false;
+  } else if (IsHighSurrogate(unit)) {
+    if (s.left() < 4 && !s.eof) return false;
+    if (s.left() < 4 || !IsLowSurrogate(LoadUtf16<kBigEndian>(s.p + 2))) {
       Set(s.fault, ARXPException::INVALID_CHAR_ERR, "not xml char (%x)", unit);
-      return;
-    } else {
-      *s.out++ = static_cast<char16_t>(unit);
-      s.p += 2;
+      return false;
     }
+    after_high = true;
+  } else if (IsLowSurrogate(unit) || IsNonCharacter(unit)) {
+    Set(s.fault, ARXPException::INVALID_CHAR_ERR, "not xml char (%x)", unit);
+    return false;
+  }
+  *s.out++ = static_cast<char16_t>(unit);
+  s.p += 2;
+  return true;
+}
+
+// Units that are XML characters by themselves: no control, surrogate or
+// non-character.
+template <bool kBigEndian>
+void FastUtf16(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t* out_end) {
+  while (out != out_end && end - p >= 2) {
+    const unsigned unit = LoadUtf16<kBigEndian>(p);
+    if (unit < 0x20 || (unit >= kHighSurrogateFirst && unit <= kLowSurrogateLast) ||
+        IsNonCharacter(unit))
+      return;
+    *out++ = static_cast<char16_t>(unit);
+    p += 2;
   }
 }
 
-void DecodeShiftJis(Step& s) {
-  while (s.out != s.out_end && s.p != s.end) {
-    const unsigned b = *s.p;
-    if (b < 0x80) {
-      if (!TakeAscii(s, b, 1, LoadByte)) return;
+template <bool kBigEndian>
+void DecodeUtf16(Step& s, bool& after_high) {
+  Run(s, FastUtf16<kBigEndian>,
+      [&after_high](Step& step) { return StepUtf16<kBigEndian>(step, after_high); });
+}
+
+bool StepShiftJis(Step& s) {
+  const unsigned b = *s.p;
+  if (b < 0x80) return TakeAscii(s, b, 1, LoadByte);
+  if (cp932::IsHalfwidth(b)) {
+    *s.out++ = static_cast<char16_t>(cp932::kHalfwidthUnicode + b - cp932::kHalfwidthFirst);
+    ++s.p;
+    return true;
+  }
+  if (!Have(s, 2, "unexpected EOF at Shift_JIS second byte")) return false;
+  const char16_t unit = cp932::DecodePair(static_cast<uint8_t>(b), s.p[1]);
+  if (unit == 0) {
+    Set(s.fault, ARXPException::INVALID_CHAR_ERR, "illegal Shift_JIS char (%x)", b << 8 | s.p[1]);
+    return false;
+  }
+  *s.out++ = unit;
+  s.p += 2;
+  return true;
+}
+
+// Printable ASCII, half-width katakana and mapped pairs.
+void FastShiftJis(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t* out_end) {
+  while (out != out_end && end - p >= 2) {
+    const unsigned b = p[0];
+    if (IsPrintableAscii(b)) {
+      *out++ = static_cast<char16_t>(b);
+      p += 1;
     } else if (cp932::IsHalfwidth(b)) {
-      *s.out++ = static_cast<char16_t>(cp932::kHalfwidthUnicode + b - cp932::kHalfwidthFirst);
-      ++s.p;
+      *out++ = static_cast<char16_t>(cp932::kHalfwidthUnicode + b - cp932::kHalfwidthFirst);
+      p += 1;
     } else {
-      if (!Have(s, 2, "unexpected EOF at Shift_JIS second byte")) return;
-      const char16_t unit = cp932::DecodePair(static_cast<uint8_t>(b), s.p[1]);
-      if (unit == 0) {
-        Set(s.fault, ARXPException::INVALID_CHAR_ERR, "illegal Shift_JIS char (%x)",
-            b << 8 | s.p[1]);
-        return;
-      }
-      *s.out++ = unit;
-      s.p += 2;
+      const char16_t unit = cp932::DecodePair(static_cast<uint8_t>(b), p[1]);
+      if (unit == 0) return;
+      *out++ = unit;
+      p += 2;
     }
   }
 }
 
-void DecodeEucJp(Step& s) {
-  while (s.out != s.out_end && s.p != s.end) {
-    const unsigned b = *s.p;
-    if (b < 0x80) {
-      if (!TakeAscii(s, b, 1, LoadByte)) return;
-      continue;
+void DecodeShiftJis(Step& s) { Run(s, FastShiftJis, StepShiftJis); }
+
+bool StepEucJp(Step& s) {
+  const unsigned b = *s.p;
+  if (b < 0x80) return TakeAscii(s, b, 1, LoadByte);
+  if (!Have(s, 2, "unexpected EOF at EUC-JP second byte")) return false;
+  const char16_t unit = cp932::DecodeEuc(static_cast<uint8_t>(b), s.p[1]);
+  if (unit == 0) {
+    Set(s.fault, ARXPException::INVALID_CHAR_ERR, "illegal EUC-JP char (%x)", b << 8 | s.p[1]);
+    return false;
+  }
+  *s.out++ = unit;
+  s.p += 2;
+  return true;
+}
+
+// Printable ASCII and mapped pairs.
+void FastEucJp(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t* out_end) {
+  while (out != out_end && end - p >= 2) {
+    const unsigned b = p[0];
+    if (IsPrintableAscii(b)) {
+      *out++ = static_cast<char16_t>(b);
+      p += 1;
+    } else {
+      const char16_t unit = cp932::DecodeEuc(static_cast<uint8_t>(b), p[1]);
+      if (unit == 0) return;
+      *out++ = unit;
+      p += 2;
     }
-    if (!Have(s, 2, "unexpected EOF at EUC-JP second byte")) return;
-    const char16_t unit = cp932::DecodeEuc(static_cast<uint8_t>(b), s.p[1]);
-    if (unit == 0) {
-      Set(s.fault, ARXPException::INVALID_CHAR_ERR, "illegal EUC-JP char (%x)", b << 8 | s.p[1]);
-      return;
-    }
-    *s.out++ = unit;
-    s.p += 2;
   }
 }
+
+void DecodeEucJp(Step& s) { Run(s, FastEucJp, StepEucJp); }
 
 // An escape sequence at s.p: switches `mode`, or sets a fault.
 bool TakeEscape(Step& s, int& mode) {
@@ -335,16 +415,16 @@ std::size_t CharReader::decode(char16_t* out, std::size_t capacity, Fault& fault
 }
 
 void CharReader::account(const char16_t* units, std::size_t count) {
-  std::size_t line_start = 0;
-  bool new_line = false;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (units[i] == u'\n') {
-      ++line_;
-      line_start = i + 1;
-      new_line = true;
-    }
+  const char16_t* end = units + count;
+  const auto lines = std::count(units, end, u'\n');
+  if (lines == 0) {
+    column_ += static_cast<int>(count);
+    return;
   }
-  column_ = static_cast<int>(count - line_start) + (new_line ? 0 : column_);
+  line_ += static_cast<int>(lines);
+  column_ = static_cast<int>(
+      end -
+      std::find(std::make_reverse_iterator(end), std::make_reverse_iterator(units), u'\n').base());
 }
 
 Location CharReader::location() const {

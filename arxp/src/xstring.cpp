@@ -226,7 +226,7 @@ void Xstring::assignText(const char* text) {
     Diagnostics::fatal(ARXPException::ALLOC_ERR,
                        Diagnostics::format("malloc failed : size = %zu", bytes * 2));
   length_ = 0;
-  reserve(static_cast<int>(bytes));  // never more units than bytes
+  grow(static_cast<int>(bytes));  // never more units than bytes
   length_ = detail::DecodeOsText(reinterpret_cast<const unsigned char*>(text), buffer_);
   buffer_[length_] = 0;
 }
@@ -244,7 +244,7 @@ void Xstring::assignUnits(const char16_t* text) {
     appendUnits(text, static_cast<int>(size));
     return;
   }
-  reserve(static_cast<int>(size));
+  grow(static_cast<int>(size));
   char16_t* out = buffer_;
   for (const char16_t* p = text; p != end; ++p) {
     if (*p != u'\r') {
@@ -275,14 +275,27 @@ void Xstring::appendUnits(const char16_t* units, int count) {
   // `units` may lie in this string's own buffer, which reserve() may move.
   const bool own = buffer_ && units >= buffer_ && units <= buffer_ + capacity_;
   const std::ptrdiff_t offset = own ? units - buffer_ : 0;
-  reserve(length_ + count);
+  grow(length_ + count);
   if (own) units = buffer_ + offset;
-  std::memmove(buffer_ + length_, units, static_cast<std::size_t>(count) * sizeof(char16_t));
+  if (count > 0)
+    std::memmove(buffer_ + length_, units, static_cast<std::size_t>(count) * sizeof(char16_t));
   length_ += count;
   buffer_[length_] = 0;
 }
 
 void Xstring::reserve(int length) {
+  if (length > kMaxLength)
+    Diagnostics::fatal(ARXPException::ALLOC_ERR,
+                       Diagnostics::format("malloc failed : size = %lld", 2LL * length + 2));
+  if (bulk_) appendUnits(nullptr, 0);  // own the units
+  if (buffer_ && length <= capacity_) return;
+  buffer_ = static_cast<char16_t*>(Memory::reallocate(
+      buffer_, (static_cast<std::size_t>(std::max(length, 0)) + 1) * sizeof(char16_t)));
+  capacity_ = std::max(length, 0);
+  buffer_[std::max(length_, 0)] = 0;
+}
+
+void Xstring::grow(int length) {
   if (buffer_ && length <= capacity_) return;
   int capacity = std::max(length, kMinCapacity);
   if (capacity_ > 0) capacity = std::max(capacity, std::min(capacity_, kMaxLength / 2) * 2);

@@ -101,6 +101,23 @@ TEST(Xstring, AssignsAndAppends) {
   EXPECT_EQ(u'\0', many.data()[100000]);
 }
 
+TEST(Xstring, ReserveKeepsTheUnitsAndTheBufferInPlace) {
+  Xstring null;
+  null.reserve(10);
+  EXPECT_TRUE(null.isNull());
+  Xstring s("abc");
+  s.reserve(1000);
+  EXPECT_TRUE(s == "abc");
+  const char16_t* before = s.data();
+  for (int i = 0; i < 997; ++i) s += u'x';
+  EXPECT_EQ(before, s.data());
+  const std::u16string text = u"view";
+  Xstring view(text.data(), 4);
+  view.reserve(2);
+  EXPECT_FALSE(view.isBulk());
+  EXPECT_TRUE(view == "view");
+}
+
 TEST(Xstring, FindsPatterns) {
   const Xstring s("abcabc");
   EXPECT_EQ(0, s.find(""));

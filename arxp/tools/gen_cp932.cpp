@@ -9,11 +9,16 @@
 #include <cstdlib>
 #include <string>
 
+#include "cp932.h"
+
 namespace {
 
-constexpr int kRows = 60;  // lead bytes 0x81-0x9F and 0xE0-0xFC
-constexpr int kTrailFirst = 0x40;
-constexpr int kTrails = 0xC0;  // trail bytes 0x40-0xFF
+using arxp::cp932::kEucFirst;
+using arxp::cp932::kEucRows;
+using arxp::cp932::kExtensionRows;
+using arxp::cp932::kRows;
+using arxp::cp932::kTrailFirst;
+using arxp::cp932::kTrails;
 
 int LeadOfRow(int row) { return row < 31 ? 0x81 + row : 0xE0 + (row - 31); }
 
@@ -106,7 +111,6 @@ int main(int argc, char** argv) {
 
   // Characters of the extension rows 0xFA-0xFC also sit in a row below 0xF0 (the
   // NEC-selected rows, row 13 or the JIS rows); EUC-JP reaches only those.
-  constexpr int kExtensionRows = 3;
   constexpr int kFirstExtensionRow = 31 + (0xFA - 0xE0);
   static std::array<uint16_t, kExtensionRows * kTrails> twins{};
   for (int t = 0; t < kExtensionRows * kTrails; ++t) {
@@ -115,6 +119,12 @@ int main(int argc, char** argv) {
     for (unsigned code = 0x8140; code < 0xF000 && twins[t] == 0; ++code)
       if (decode(code) == u) twins[t] = static_cast<uint16_t>(code);
   }
+
+  // EUC-JP pairs by the arithmetic from their Shift_JIS twins, as one table for speed.
+  static std::array<uint16_t, kEucRows * kEucRows> euc{};
+  for (int r = 0; r < kEucRows; ++r)
+    for (int c = 0; c < kEucRows; ++c)
+      euc[r * kEucRows + c] = decode(arxp::cp932::EucToSjis(kEucFirst + r, kEucFirst + c));
 
   FILE* out = std::fopen(argv[1], "w");
   if (!out) {
@@ -129,6 +139,7 @@ int main(int argc, char** argv) {
   WriteArray(out, "const uint16_t kFromUnicode[0x10000]", from_unicode.data(), from_unicode.size());
   WriteArray(out, "const uint16_t kExtensionTwins[kExtensionRows * kTrails]", twins.data(),
              twins.size());
+  WriteArray(out, "const char16_t kEucPairs[kEucRows * kEucRows]", euc.data(), euc.size());
   std::fprintf(out, "}  // namespace arxp::cp932\n");
   if (std::fclose(out) != 0) {
     std::perror(argv[1]);

@@ -56,6 +56,10 @@ class ARXP_EXPORT Xstring {
   const char16_t* data() const;
   const char16_t* c_str() const { return data(); }
 
+  // Makes room for `length` units, so that appending up to there does not move the
+  // units again. A bulk view becomes an owned copy; a null string stays null.
+  void reserve(int length);
+
   // Up to `count` units from `start` (a negative count: to the end), clamped to the
   // string. A null string gives a null string.
   Xstring substr(int start, int count = -1) const;
@@ -93,7 +97,7 @@ class ARXP_EXPORT Xstring {
   void assignText(const char* text);
   void assignUnits(const char16_t* text);
   void appendUnits(const char16_t* units, int count);
-  void reserve(int length);
+  void grow(int length);
   void reset();
   const char* convertToScratch(int encoding) const;
 
