@@ -98,9 +98,8 @@ void Diagnostics::fatal(int code, const Xstring& message, const Location* where)
   throw ARXPException(code, message);
 }
 
-void Diagnostics::abortInvariant(int code, const Xstring& message) {
+void Diagnostics::abortInvariant(const Xstring& message) {
   Print(kSeverityFatal, message, nullptr);
-  (void)code;
   std::abort();
 }
 

@@ -37,7 +37,10 @@ bool ByteInput::fill(std::size_t count) {
   while (filled < count && !at_end_) {
     const std::size_t got = std::fread(base + filled, 1, size - filled, file_);
     filled += got;
-    if (got == 0) at_end_ = true;  // end of file or a read error: no more bytes either way
+    if (got == 0 && std::ferror(file_))
+      Diagnostics::error(ARXPException::FILE_OPEN_ERR,
+                         Xstring("file (") + name_ + Xstring(") cannot read"));
+    at_end_ = got == 0;
   }
   cursor_ = base;
   limit_ = base + filled;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <new>
 #include <ostream>
 
 #include "arxp/diagnostics.h"
@@ -66,34 +67,52 @@ void StoreMax(std::atomic<T>& target, T value) {
   }
 }
 
-// Checks and records a block just handed out.
+// Checks and records a block just handed out. The address range is kept at all
+// times, so that the check of a freed pointer never refuses a block handed out
+// before the statistics were switched on.
 void Record(void* block, std::size_t rounded) {
   const auto address = reinterpret_cast<std::uintptr_t>(block);
-  if (address % kWord != 0)
-    Diagnostics::abortInvariant(ARXPException::ALLOC_ERR, "malloc area is not word boundary");
+  if (address % kWord != 0) Diagnostics::abortInvariant("malloc area is not word boundary");
   g_counters.heap_blocks.fetch_add(1, std::memory_order_relaxed);
   g_counters.heap_bytes.fetch_add(static_cast<long>(malloc_usable_size(block)),
                                   std::memory_order_relaxed);
-  if (!g_counters.enabled.load(std::memory_order_relaxed)) return;
   StoreMin(g_counters.lower, address);
   StoreMax(g_counters.upper, address);
+  if (!g_counters.enabled.load(std::memory_order_relaxed)) return;
   g_counters.count.fetch_add(1, std::memory_order_relaxed);
   StoreMax(g_counters.max_size, static_cast<long>(rounded));
   g_counters.total_size.fetch_add(static_cast<long>(rounded), std::memory_order_relaxed);
 }
 
-// Checks a block about to be given back and takes it off the live figures.
-void Forget(void* block) {
+// Checks a block about to be given back or moved; returns its usable size.
+std::size_t CheckHeld(void* block) {
   const auto address = reinterpret_cast<std::uintptr_t>(block);
   const bool outside = g_counters.enabled.load(std::memory_order_relaxed) &&
                        (address < g_counters.lower.load(std::memory_order_relaxed) ||
                         address > g_counters.upper.load(std::memory_order_relaxed));
   if (block == nullptr || static_cast<std::intptr_t>(address) < 0 || outside)
-    Diagnostics::abortInvariant(ARXPException::FREE_ERR,
-                                Diagnostics::format("free illegal pointer (%zx)", address));
+    Diagnostics::abortInvariant(Diagnostics::format("free illegal pointer (%zx)", address));
+  return malloc_usable_size(block);
+}
+
+// Takes a block that was given back or moved off the live figures.
+void Forget(std::size_t usable_size) {
   g_counters.heap_blocks.fetch_sub(1, std::memory_order_relaxed);
-  g_counters.heap_bytes.fetch_sub(static_cast<long>(malloc_usable_size(block)),
-                                  std::memory_order_relaxed);
+  g_counters.heap_bytes.fetch_sub(static_cast<long>(usable_size), std::memory_order_relaxed);
+}
+
+// Reports an allocation failure. Building the report needs a little memory
+// itself; when even that fails, the standard out-of-memory exception is left.
+[[noreturn]] void OutOfMemory(const char* format, std::size_t size) {
+  static thread_local bool reporting = false;
+  if (reporting) throw std::bad_alloc();
+  reporting = true;
+  try {
+    Diagnostics::fatal(ARXPException::ALLOC_ERR, Diagnostics::format(format, size));
+  } catch (...) {
+    reporting = false;
+    throw;
+  }
 }
 
 }  // namespace
@@ -101,9 +120,7 @@ void Forget(void* block) {
 void* Memory::allocate(std::size_t size) {
   const std::size_t rounded = RoundUp(size == 0 ? 1 : size);
   void* block = rounded <= kMaxBlock ? std::malloc(rounded) : nullptr;
-  if (block == nullptr)
-    Diagnostics::fatal(ARXPException::ALLOC_ERR,
-                       Diagnostics::format("malloc failed : size = %zu", rounded));
+  if (block == nullptr) OutOfMemory("malloc failed : size = %zu", rounded);
   Record(block, rounded);
   AdviseHugePages(block, rounded);
   return block;
@@ -112,20 +129,18 @@ void* Memory::allocate(std::size_t size) {
 void* Memory::reallocate(void* block, std::size_t size) {
   if (block == nullptr) return allocate(size);
   const std::size_t rounded = RoundUp(size == 0 ? 1 : size);
-  Forget(block);
+  const std::size_t old_size = CheckHeld(block);
   void* moved = rounded <= kMaxBlock ? std::realloc(block, rounded) : nullptr;
-  if (moved == nullptr) {
-    Record(block, 0);  // the old block stays valid and owned by the caller
-    Diagnostics::fatal(ARXPException::ALLOC_ERR,
-                       Diagnostics::format("realloc failed : size = %zu", rounded));
-  }
+  // On failure the old block stays valid and the caller's.
+  if (moved == nullptr) OutOfMemory("realloc failed : size = %zu", rounded);
+  Forget(old_size);
   Record(moved, rounded);
   AdviseHugePages(moved, rounded);
   return moved;
 }
 
 void Memory::release(void* block) {
-  Forget(block);
+  Forget(CheckHeld(block));
   std::free(block);
 }
 
@@ -133,8 +148,6 @@ bool Memory::statisticsEnabled() { return g_counters.enabled.load(std::memory_or
 
 void Memory::setStatisticsEnabled(bool on) {
   if (on && !statisticsEnabled()) {
-    g_counters.lower.store(UINTPTR_MAX, std::memory_order_relaxed);
-    g_counters.upper.store(0, std::memory_order_relaxed);
     g_counters.count.store(0, std::memory_order_relaxed);
     g_counters.max_size.store(0, std::memory_order_relaxed);
     g_counters.total_size.store(0, std::memory_order_relaxed);
@@ -147,7 +160,8 @@ MemoryStatistics Memory::statistics() {
   s.heap_blocks = g_counters.heap_blocks.load(std::memory_order_relaxed);
   s.heap_bytes = g_counters.heap_bytes.load(std::memory_order_relaxed);
   s.count = g_counters.count.load(std::memory_order_relaxed);
-  s.lower = s.count ? g_counters.lower.load(std::memory_order_relaxed) : 0;
+  const std::uintptr_t lower = g_counters.lower.load(std::memory_order_relaxed);
+  s.lower = lower == UINTPTR_MAX ? 0 : lower;
   s.upper = g_counters.upper.load(std::memory_order_relaxed);
   s.max_size = g_counters.max_size.load(std::memory_order_relaxed);
   s.total_size = g_counters.total_size.load(std::memory_order_relaxed);

@@ -373,6 +373,15 @@ void CharReader::select(int encoding, int byte_order) {
 }
 
 int CharReader::getc() {
+  // Printable ASCII, the bulk of markup, stands for itself in every byte encoding
+  // (in ISO-2022-JP only while in ASCII mode).
+  const std::uint8_t* p = input_.cursor();
+  if (p != input_.limit() && IsPrintableAscii(*p) && encoding_ != kEncodingUtf16 &&
+      (encoding_ != kEncodingIso2022Jp || jis_mode_ == kJisAscii)) {
+    input_.advance(p + 1);
+    ++column_;
+    return *p;
+  }
   char16_t unit;
   return read(&unit, 1) ? unit : -1;
 }
@@ -390,8 +399,7 @@ std::size_t CharReader::read(char16_t* out, std::size_t capacity) {
     if (fault.code != 0) raise(fault);
     if (input_.cursor() != before) continue;  // escape sequences only
     if (input_.available() == 0 && input_.atEnd()) return 0;
-    if (input_.atEnd())
-      Diagnostics::abortInvariant(ARXPException::INTERNAL_ERR, "character reader stalled");
+    if (input_.atEnd()) Diagnostics::abortInvariant("character reader stalled");
     input_.fill(input_.available() + 1);
   }
 }

@@ -63,13 +63,13 @@ inline int CheckReader(const std::uint8_t* data, std::size_t size, int encoding,
   Require(bulk == Decode(data, size, encoding, order, 0));
   Require(bulk == Decode(data, size, encoding, order, 3));
 
-  const bool multibyte = encoding == kEncodingShiftJis || encoding == kEncodingEucJp ||
-                         encoding == kEncodingIso2022Jp;
+  const bool multibyte =
+      encoding == kEncodingShiftJis || encoding == kEncodingEucJp || encoding == kEncodingIso2022Jp;
   if (multibyte && bulk.code == 0) {
     std::string bytes(multibyteCapacity(bulk.units.size(), encoding), '\0');
     bytes.resize(toMultibyte(bulk.units.data(), bulk.units.size(), encoding, bytes.data()));
-    const Outcome again = Decode(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                 bytes.size(), encoding, order, 4096);
+    const Outcome again = Decode(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+                                 encoding, order, 4096);
     Require(again.code == 0 && again.units == bulk.units);
   }
   return 0;

@@ -58,7 +58,7 @@ class ARXP_EXPORT Diagnostics {
   // library never ends its host because of its input or a lack of memory.
   [[noreturn]] static void fatal(int code, const Xstring& message, const Location* where = nullptr);
   // Prints a fatal error for a broken internal invariant and aborts.
-  [[noreturn]] static void abortInvariant(int code, const Xstring& message);
+  [[noreturn]] static void abortInvariant(const Xstring& message);
 
   // printf-style formatting of a message.
   static Xstring format(const char* format, ...) __attribute__((format(printf, 1, 2)));

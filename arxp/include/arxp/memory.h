@@ -23,7 +23,8 @@ struct MemoryStatistics {
 
 class ARXP_EXPORT Memory {
  public:
-  // A fatal ALLOC_ERR when the system has no memory (thrown, see Diagnostics::fatal).
+  // A fatal ALLOC_ERR when the system has no memory (thrown, see Diagnostics::fatal;
+  // std::bad_alloc when not even the report can be made).
   static void* allocate(std::size_t size);
   static void* reallocate(void* block, std::size_t size);
   // A null, negative or (with statistics) never handed-out pointer is a broken
@@ -31,7 +32,7 @@ class ARXP_EXPORT Memory {
   static void release(void* block);
 
   static bool statisticsEnabled();
-  // Switching on starts the address range afresh.
+  // Switching on starts the counts afresh; the address range covers every block.
   static void setStatisticsEnabled(bool on);
   static MemoryStatistics statistics();
   // Prints "memory statistics :" and the figures to the diagnostic stream.
