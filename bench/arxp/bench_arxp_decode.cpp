@@ -24,7 +24,9 @@ namespace {
 constexpr std::size_t kInputSize = 20u << 20;
 constexpr int kRounds = 5;
 
-// A deterministic mix of kanji, kana, punctuation and some ASCII, in lines.
+// Deterministic Japanese prose: runs of kanji, hiragana and katakana as in words,
+// now and then an ASCII word or number, punctuation after phrases, lines of some
+// 40 to 80 characters.
 std::u16string JapaneseText(std::size_t units) {
   std::uint32_t state = 20020608;
   auto next = [&state](std::uint32_t range) {
@@ -41,21 +43,29 @@ std::u16string JapaneseText(std::size_t units) {
       if (one.length() == 1 && one.data()[0] != u'\uFFFD') kanji.push_back(one.data()[0]);
     }
   std::u16string text;
-  text.reserve(units + 64);
+  text.reserve(units + 128);
+  std::size_t line_start = 0;
   while (text.size() < units) {
-    const std::uint32_t pick = next(100);
-    if (pick < 45)
-      text += kanji[next(static_cast<std::uint32_t>(kanji.size()))];
-    else if (pick < 75)
-      text += static_cast<char16_t>(0x3041 + next(83));  // hiragana
-    else if (pick < 83)
-      text += static_cast<char16_t>(0x30A1 + next(86));  // katakana
-    else if (pick < 88)
-      text += next(2) ? u'、' : u'。';
-    else if (pick < 97)
-      text += static_cast<char16_t>(u'a' + next(26));
-    else
-      text += next(3) ? u' ' : u'\n';
+    const std::uint32_t kind = next(100);
+    const std::uint32_t length = 1 + next(kind < 70 ? 4 : 6);
+    for (std::uint32_t i = 0; i < length; ++i) {
+      if (kind < 35)
+        text += kanji[next(static_cast<std::uint32_t>(kanji.size()))];
+      else if (kind < 80)
+        text += static_cast<char16_t>(0x3041 + next(83));  // hiragana
+      else if (kind < 92)
+        text += static_cast<char16_t>(0x30A1 + next(86));  // katakana
+      else if (kind < 97)
+        text += static_cast<char16_t>(u'a' + next(26));
+      else
+        text += static_cast<char16_t>(u'0' + next(10));
+    }
+    if (kind >= 92) text += u' ';
+    if (next(8) == 0) text += next(3) ? u'、' : u'。';
+    if (text.size() - line_start > 40 + next(40)) {
+      text += u'\n';
+      line_start = text.size();
+    }
   }
   return text;
 }
