@@ -339,5 +339,20 @@ TEST(CharReader, AFileThatCannotOpenSaysSo) {
   EXPECT_FALSE(input.isOpen());
 }
 
+TEST(CharReader, AFailingReadIsAnErrorNotAnEndOfInput) {
+  // A directory opens as a stream on Linux, but every read of it fails.
+  CapturedDiagnostics diagnostics;
+  const std::string path = tgx::test::MakeTempDir("reader").string();
+  ByteInput input(path.c_str());
+  ASSERT_TRUE(input.isOpen());
+  try {
+    detectEncoding(input);
+    FAIL() << "no error";
+  } catch (const ARXPException& e) {
+    EXPECT_EQ(ARXPException::FILE_OPEN_ERR, e.getCode());
+    EXPECT_EQ("file (" + path + ") cannot read", test::Ascii(e.getMessage()));
+  }
+}
+
 }  // namespace
 }  // namespace arxp

@@ -189,15 +189,15 @@ TEST(Xstring, ConversionStopsAtAZeroUnit) {
 }
 
 TEST(Xstring, ScratchConversionIsOverwrittenByTheNext) {
-  const Xstring first("first"), second("second");
+  const Xstring first("the first"), second("second");
   const char* a = first.sjis_str();
-  EXPECT_STREQ("first", a);
-  const char* b = second.sjis_str();
-  EXPECT_STREQ("second", b);
-  EXPECT_EQ(a, b);  // the same scratch buffer (it did not have to grow)
+  EXPECT_STREQ("the first", a);
+  const char* b = second.sjis_str();  // needs no more room than the first
+  EXPECT_EQ(a, b);
+  EXPECT_STREQ("second", a);
   const Xstring longer(std::string(5000, 'x').c_str());
   EXPECT_EQ(5000u, std::strlen(longer.euc_str()));
-  EXPECT_STREQ("first", first.ascii_str());
+  EXPECT_STREQ("the first", first.ascii_str());
 }
 
 TEST(Xstring, AsciiAndUnicodeCopies) {
