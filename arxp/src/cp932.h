@@ -7,25 +7,22 @@
 
 namespace arxp::cp932 {
 
-constexpr int kRows = 60;          // lead bytes 0x81-0x9F, then 0xE0-0xFC
 constexpr int kTrailFirst = 0x40;  // trail bytes 0x40-0xFF
 constexpr int kTrails = 0xC0;
 constexpr int kExtensionRows = 3;  // lead bytes 0xFA-0xFC
 
-// Double-byte codes to UTF-16 by [row * kTrails + trail - kTrailFirst]; 0: unmapped.
-extern const char16_t kPairs[kRows * kTrails];
+// Shift_JIS pairs to UTF-16 by lead << 8 | trail; 0: unmapped. One load per
+// character (the rows in use fill some 23 KiB).
+extern const char16_t kSjisPairs[0x10000];
+// EUC-JP pairs to UTF-16 by first << 8 | second (half-width katakana behind 0x8E
+// included); 0: unmapped. Derived from the Shift_JIS pairs through EucToSjis.
+extern const char16_t kEucJpPairs[0x10000];
 // UTF-16 to CP932 (0xA1-0xDF single bytes, lead << 8 | trail pairs); 0: unmapped.
 // Holds only mappings that decode back to the same character.
 extern const uint16_t kFromUnicode[0x10000];
 // For the extension rows 0xFA-0xFC: the code of the same character in a row below
 // 0xF0, or 0.
 extern const uint16_t kExtensionTwins[kExtensionRows * kTrails];
-
-// EUC-JP pairs (both bytes 0xA1-0xFE) to UTF-16 by [row * kEucRows + column]; 0:
-// unmapped. Derived from kPairs through EucToSjis.
-constexpr int kEucFirst = 0xA1;
-constexpr int kEucRows = 94;
-extern const char16_t kEucPairs[kEucRows * kEucRows];
 
 constexpr uint16_t kHalfwidthFirst = 0xA1;  // single-byte katakana 0xA1-0xDF
 constexpr uint16_t kHalfwidthLast = 0xDF;
@@ -36,20 +33,8 @@ constexpr bool IsHalfwidth(unsigned byte) {
   return byte >= kHalfwidthFirst && byte <= kHalfwidthLast;
 }
 
-// Row of a lead byte, -1 for a byte that leads no pair.
-inline constexpr std::array<int8_t, 256> kLeadRow = [] {
-  std::array<int8_t, 256> rows{};
-  for (int b = 0; b < 256; ++b)
-    rows[b] = b >= 0x81 && b <= 0x9F ? b - 0x81 : b >= 0xE0 && b <= 0xFC ? b - 0xE0 + 31 : -1;
-  return rows;
-}();
-
 // The character of a double-byte code, or 0.
-inline char16_t DecodePair(uint8_t lead, uint8_t trail) {
-  const int row = kLeadRow[lead];
-  if (row < 0 || trail < kTrailFirst) return 0;
-  return kPairs[row * kTrails + trail - kTrailFirst];
-}
+inline char16_t DecodePair(uint8_t lead, uint8_t trail) { return kSjisPairs[lead << 8 | trail]; }
 
 // Shift_JIS value (lead * 256 + trail) of an EUC-JP pair e1 e2 (both 0xA1-0xFE).
 constexpr uint16_t EucToSjis(unsigned e1, unsigned e2) {
@@ -88,12 +73,6 @@ inline uint16_t EncodeEuc(char16_t unit) {
 }
 
 // The character of an EUC-JP pair, or 0.
-inline char16_t DecodeEuc(uint8_t e1, uint8_t e2) {
-  if (e1 == kEucSingleShift2)
-    return IsHalfwidth(e2) ? static_cast<char16_t>(kHalfwidthUnicode + e2 - kHalfwidthFirst) : 0;
-  const unsigned row = e1 - kEucFirst, column = e2 - kEucFirst;
-  if (row >= kEucRows || column >= kEucRows) return 0;
-  return kEucPairs[row * kEucRows + column];
-}
+inline char16_t DecodeEuc(uint8_t e1, uint8_t e2) { return kEucJpPairs[e1 << 8 | e2]; }
 
 }  // namespace arxp::cp932

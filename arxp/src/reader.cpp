@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <iterator>
 
 #include "arxp/encoding.h"
 #include "arxp/exception.h"
@@ -57,6 +56,8 @@ struct Step {
   char16_t* out;
   char16_t* out_end;
   Fault& fault;
+  int lines = 0;                   // line feeds delivered
+  char16_t* line_start = nullptr;  // behind the last of them
 
   std::size_t left() const { return static_cast<std::size_t>(end - p); }
 };
@@ -66,23 +67,25 @@ struct Step {
 template <typename LoadUnit>
 bool TakeAscii(Step& s, unsigned unit, std::size_t width, LoadUnit load) {
   switch (kAsciiClass[unit]) {
-    case kPlain:
-      *s.out++ = static_cast<char16_t>(unit);
-      s.p += width;
-      return true;
+    case kPlain: s.p += width; break;
     case kCarriageReturn:
       // CR LF and a lone CR both become LF; telling them apart needs the next unit.
       if (s.left() < 2 * width) {
         if (!s.eof) return false;
-        *s.out++ = u'\n';
         s.p += width;
-        return true;
+      } else {
+        s.p += load(s.p + width) == '\n' ? 2 * width : width;
       }
-      *s.out++ = u'\n';
-      s.p += load(s.p + width) == '\n' ? 2 * width : width;
-      return true;
+      unit = '\n';
+      break;
     default: Set(s.fault, ARXPException::INVALID_CHAR_ERR, "not xml char (%x)", unit); return false;
   }
+  *s.out++ = static_cast<char16_t>(unit);
+  if (unit == '\n') {  // every line end passes here: the fast gears take none
+    ++s.lines;
+    s.line_start = s.out;
+  }
+  return true;
 }
 
 unsigned LoadByte(const uint8_t* p) { return *p; }
@@ -144,19 +147,35 @@ bool StepUtf8(Step& s) {
   return true;
 }
 
-// Printable ASCII, and two- and three-byte sequences that need no check beyond
-// their trail bytes (leads E0 and ED, and EF BF, which may hide overlong forms,
-// surrogates and non-characters, go the slow way).
+// A three-byte sequence that needs no check beyond its trail bytes (leads E0 and
+// ED, and EF BF, which may hide overlong forms, surrogates and non-characters,
+// are left to the slow gear); its unit, or 0.
+inline unsigned SimpleThreeByte(const uint8_t* p) {
+  const unsigned b = p[0], c1 = p[1], c2 = p[2];
+  const bool simple = b >= 0xE1 && b <= 0xEF && b != 0xED && !(b == 0xEF && c1 == 0xBF);
+  if (!simple || ((c1 ^ 0x80) | (c2 ^ 0x80)) >= 0x40) return 0;
+  return (b & 0x0F) << 12 | (c1 & 0x3F) << 6 | (c2 & 0x3F);
+}
+
+// Printable ASCII, two-byte sequences, and the simple three-byte ones, two at a
+// time inside runs of them.
 void FastUtf8(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t* out_end) {
   while (out != out_end && end - p >= 3) {
     const unsigned b = p[0], c1 = p[1];
     if (IsPrintableAscii(b)) {
       *out++ = static_cast<char16_t>(b);
       p += 1;
-    } else if (b >= 0xE1 && b <= 0xEF && b != 0xED && !(b == 0xEF && c1 == 0xBF) &&
-               ((c1 ^ 0x80) | (p[2] ^ 0x80)) < 0x40) {
-      *out++ = static_cast<char16_t>((b & 0x0F) << 12 | (c1 & 0x3F) << 6 | (p[2] & 0x3F));
+    } else if (const unsigned unit = SimpleThreeByte(p)) {
+      *out++ = static_cast<char16_t>(unit);
       p += 3;
+      while (out_end - out >= 2 && end - p >= 6) {
+        const unsigned first = SimpleThreeByte(p), second = SimpleThreeByte(p + 3);
+        if (first == 0 || second == 0) break;
+        out[0] = static_cast<char16_t>(first);
+        out[1] = static_cast<char16_t>(second);
+        out += 2;
+        p += 6;
+      }
     } else if (b >= 0xC2 && b < 0xE0 && (c1 ^ 0x80) < 0x40) {
       *out++ = static_cast<char16_t>((b & 0x1F) << 6 | (c1 & 0x3F));
       p += 2;
@@ -272,18 +291,26 @@ bool StepEucJp(Step& s) {
   return true;
 }
 
-// Printable ASCII and mapped pairs.
+// Printable ASCII and mapped pairs; four pairs at a time inside runs of them.
 void FastEucJp(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t* out_end) {
   while (out != out_end && end - p >= 2) {
     const unsigned b = p[0];
     if (IsPrintableAscii(b)) {
       *out++ = static_cast<char16_t>(b);
       p += 1;
-    } else {
-      const char16_t unit = cp932::DecodeEuc(static_cast<uint8_t>(b), p[1]);
-      if (unit == 0) return;
-      *out++ = unit;
-      p += 2;
+      continue;
+    }
+    const char16_t unit = cp932::DecodeEuc(static_cast<uint8_t>(b), p[1]);
+    if (unit == 0) return;
+    *out++ = unit;
+    p += 2;
+    while (out_end - out >= 4 && end - p >= 8) {
+      const char16_t units[4] = {cp932::DecodeEuc(p[0], p[1]), cp932::DecodeEuc(p[2], p[3]),
+                                 cp932::DecodeEuc(p[4], p[5]), cp932::DecodeEuc(p[6], p[7])};
+      if ((units[0] == 0) | (units[1] == 0) | (units[2] == 0) | (units[3] == 0)) break;
+      std::copy(units, units + 4, out);
+      out += 4;
+      p += 8;
     }
   }
 }
@@ -392,10 +419,7 @@ std::size_t CharReader::read(char16_t* out, std::size_t capacity) {
     const std::uint8_t* before = input_.cursor();
     Fault fault;
     const std::size_t count = decode(out, capacity, fault);
-    if (count > 0) {  // a fault waits for the next read, where it lies first
-      account(out, count);
-      return count;
-    }
+    if (count > 0) return count;  // a fault waits for the next read, where it lies first
     if (fault.code != 0) raise(fault);
     if (input_.cursor() != before) continue;  // escape sequences only
     if (input_.available() == 0 && input_.atEnd()) return 0;
@@ -419,20 +443,13 @@ std::size_t CharReader::decode(char16_t* out, std::size_t capacity, Fault& fault
     default: DecodeIso2022Jp(step, jis_mode_); break;
   }
   input_.advance(step.p);
-  return static_cast<std::size_t>(step.out - out);
-}
-
-void CharReader::account(const char16_t* units, std::size_t count) {
-  const char16_t* end = units + count;
-  const auto lines = std::count(units, end, u'\n');
-  if (lines == 0) {
-    column_ += static_cast<int>(count);
-    return;
+  if (step.lines > 0) {
+    line_ += step.lines;
+    column_ = static_cast<int>(step.out - step.line_start);
+  } else {
+    column_ += static_cast<int>(step.out - out);
   }
-  line_ += static_cast<int>(lines);
-  column_ = static_cast<int>(
-      end -
-      std::find(std::make_reverse_iterator(end), std::make_reverse_iterator(units), u'\n').base());
+  return static_cast<std::size_t>(step.out - out);
 }
 
 Location CharReader::location() const {

@@ -100,7 +100,6 @@ class ARXP_EXPORT CharReader {
 
  private:
   std::size_t decode(char16_t* out, std::size_t capacity, Fault& fault);
-  void account(const char16_t* units, std::size_t count);
   [[noreturn]] void raise(const Fault& fault);
 
   ByteInput& input_;
