@@ -16,6 +16,7 @@ inline constexpr char kRunServicesKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Runservices";
 
 inline constexpr int kExitSuccess = 0;
+// The only failure code; a Linux exit status keeps its low 8 bits (28).
 inline constexpr int kExitFailure = 1052;
 
 // Service states as the status reports name them.

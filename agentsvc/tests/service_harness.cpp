@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <stdexcept>
@@ -87,17 +88,24 @@ void ServiceProcess::InstallChannelLibrary() const {
 
 void ServiceProcess::Start(const std::vector<std::string>& arguments) {
   std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);
-  env.push_back("TGX_AGENT_PORT=" + std::to_string(port_));
-  env.push_back("TGX_TEST_CHANLIB_SCRIPT=" + (dir_ / "script").string());
-  env.push_back("TGX_TEST_CHANLIB_LOG=" + (dir_ / "chanlib.log").string());
-  env.push_back("TGX_TEST_PPDT_LOG=" + (dir_ / "ppdt.log").string());
-  bool mode_given = false;
-  for (const std::string& e : options_.environment) {
-    env.push_back(e);
-    mode_given |= e.rfind("TGX_SERVICE_MODE=", 0) == 0;
-  }
-  if (!mode_given) env.push_back("TGX_SERVICE_MODE=background");
+  // Later entries replace earlier ones of the same name.
+  auto set = [&env](const std::string& entry) {
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    const auto same = std::find_if(env.begin(), env.end(),
+                                   [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+    if (same != env.end()) {
+      *same = entry;
+    } else {
+      env.push_back(entry);
+    }
+  };
+  for (char** e = environ; *e; ++e) set(*e);
+  set("TGX_SERVICE_MODE=background");
+  set("TGX_AGENT_PORT=" + std::to_string(port_));
+  set("TGX_TEST_CHANLIB_SCRIPT=" + (dir_ / "script").string());
+  set("TGX_TEST_CHANLIB_LOG=" + (dir_ / "chanlib.log").string());
+  set("TGX_TEST_PPDT_LOG=" + (dir_ / "ppdt.log").string());
+  for (const std::string& e : options_.environment) set(e);
   const std::string program = (dir_ / "agentsvc").string();
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
