@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 
 #include "service.h"

@@ -9,9 +9,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <optional>
-#include <span>
 
 namespace tgx::agent {
 
