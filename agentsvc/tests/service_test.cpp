@@ -70,6 +70,26 @@ TEST(AgentService, ServesAPrintJobChannel) {
   EXPECT_EQ(*std::next(cancel), "CloseSocket 0");
 }
 
+TEST(AgentService, RecvCarriesAtMost4096BytesAndKeepsTheRest) {
+  ServiceProcess service;
+  service.StartListening();
+  Client c(service.port());
+  ASSERT_EQ(Create(c, 0x30, "USB001"), 0u);
+  ASSERT_EQ(ConnectChannel(c), 0u);
+  // The printer answers with a packet of 6020 bytes.
+  const Bytes request = DevicePacket(3, 9, packet::kFlagExpectsAnswer, Bytes(6000, 0x61));
+  ASSERT_EQ(ResultOf(c.Exchange(SendRequest(request), send::kReplySize)), 0u);
+  const Bytes first = c.Exchange(RecvRequest(100000), recv::kReplySize);
+  ASSERT_EQ(first.size(), recv::kReplySize);
+  EXPECT_EQ(LoadU32(first.data() + recv::kCount), 4096u);
+  const Bytes rest = ReceiveData(c, request.size() - 4096);
+  Bytes answer = RecvData(first);
+  answer.insert(answer.end(), rest.begin(), rest.end());
+  Bytes expected = request;
+  expected[packet::kFlags] = packet::kFlagAnswer;
+  EXPECT_EQ(answer, expected);
+}
+
 TEST(AgentService, LibraryWithoutJobCancelClosesWithoutIt) {
   ServiceProcess service({.job_cancel = false});
   service.StartListening();
