@@ -1,0 +1,146 @@
+// The wire protocol's framing: message splitting with reassembly and the
+// rejection of unsound headers, and the packet splitter of the device packets.
+#include <gtest/gtest.h>
+
+#include "message_splitter.h"
+#include "messages.h"
+#include "packet_splitter.h"
+
+namespace tgx::agent {
+namespace {
+
+using test::Bytes;
+
+std::vector<Bytes> Drain(MessageSplitter& s, MessageSplitter::Status& last) {
+  std::vector<Bytes> out;
+  std::span<const std::uint8_t> m;
+  while ((last = s.Next(m)) == MessageSplitter::Status::kMessage)
+    out.emplace_back(m.begin(), m.end());
+  return out;
+}
+
+TEST(MessageSplitter, ReassemblesMessagesSplitAnywhere) {
+  Bytes stream = test::CreateSocketRequest(0x20, "USB001");
+  const Bytes send = test::SendRequest(Bytes(300, 0x5A));
+  stream.insert(stream.end(), send.begin(), send.end());
+  const Bytes recv = test::RecvRequest(4096);
+  stream.insert(stream.end(), recv.begin(), recv.end());
+
+  for (std::size_t cut = 1; cut < stream.size(); cut += 7) {
+    MessageSplitter s;
+    MessageSplitter::Status last;
+    s.Append({stream.data(), cut});
+    auto first = Drain(s, last);
+    EXPECT_EQ(last, MessageSplitter::Status::kNeedMore);
+    s.Append({stream.data() + cut, stream.size() - cut});
+    auto rest = Drain(s, last);
+    EXPECT_EQ(last, MessageSplitter::Status::kNeedMore);
+    first.insert(first.end(), rest.begin(), rest.end());
+    ASSERT_EQ(first.size(), 3u) << "cut at " << cut;
+    EXPECT_EQ(first[1], send);
+    EXPECT_EQ(first[2], recv);
+    EXPECT_EQ(s.buffered(), 0u);
+  }
+}
+
+TEST(MessageSplitter, RejectsHeadersThatCannotBeSound) {
+  struct Case {
+    const char* what;
+    Bytes message;
+  };
+  Bytes short_length = test::ConnectRequest();
+  StoreU32(short_length.data(), 11);
+  Bytes zero_length = test::ConnectRequest();
+  StoreU32(zero_length.data(), 0);
+  Bytes long_fixed = test::Request(code::kConnect, 13);
+  Bytes long_send = test::Request(code::kSend, send::kMaxRequestSize + 1);
+  Bytes count_too_big = test::SendRequest(Bytes(10, 1));
+  StoreU32(count_too_big.data() + send::kCount, 11);
+  Bytes send_without_trailer = test::Request(code::kSend, 12);
+  Bytes huge_unknown = test::Request(0x999, 12);
+  StoreU32(huge_unknown.data(), 0x7FFFFFFF);
+  for (const Case& c :
+       {Case{"length 11", short_length}, Case{"length 0", zero_length},
+        Case{"Connect of 13", long_fixed}, Case{"Send of 65549", long_send},
+        Case{"count beyond length", count_too_big}, Case{"Send of 12", send_without_trailer},
+        Case{"unknown code, 2 GiB", huge_unknown}}) {
+    MessageSplitter s;
+    const Bytes good = test::ConnectRequest();
+    s.Append(good);
+    s.Append({c.message.data(), std::min<std::size_t>(c.message.size(), 64)});
+    MessageSplitter::Status last;
+    EXPECT_EQ(Drain(s, last).size(), 1u) << c.what;
+    EXPECT_EQ(last, MessageSplitter::Status::kMalformed) << c.what;
+    EXPECT_EQ(s.buffered(), 0u) << c.what;
+    // The stream stays rejected: nothing more is buffered or returned.
+    s.Append(good);
+    EXPECT_EQ(Drain(s, last).size(), 0u) << c.what;
+    EXPECT_EQ(last, MessageSplitter::Status::kMalformed);
+  }
+}
+
+TEST(MessageSplitter, AcceptsTheLimits) {
+  MessageSplitter s;
+  const Bytes biggest = test::SendRequest(Bytes(send::kMaxCount, 7));
+  ASSERT_EQ(biggest.size(), send::kMaxRequestSize);
+  const Bytes short_fixed = test::Request(code::kGetTimeout, 12);  // answered 0xC0100005
+  const Bytes unknown = test::Request(0x402, 16);
+  for (const Bytes* m : {&biggest, &short_fixed, &unknown}) s.Append(*m);
+  MessageSplitter::Status last;
+  EXPECT_EQ(Drain(s, last).size(), 3u);
+  EXPECT_EQ(last, MessageSplitter::Status::kNeedMore);
+}
+
+TEST(CommandTable, RefusalsAndSizes) {
+  EXPECT_EQ(FindCommand(code::kCreateSocket)->refusal_result, result::kRefused);
+  EXPECT_EQ(FindCommand(code::kConnect)->refusal_result, result::kRefused);
+  EXPECT_EQ(FindCommand(code::kDeleteSocket)->refusal_result, result::kSuccess);
+  EXPECT_EQ(FindCommand(code::kRecv)->reply_size, 4112u);
+  EXPECT_EQ(FindCommand(code::kGetChannelCapability)->reply_size, 1040u);
+  EXPECT_EQ(FindCommand(code::kCheckOpenedJobCH)->refusal_result, result::kNotServed);
+  EXPECT_EQ(FindCommand(code::kWakeupRead), nullptr);
+  EXPECT_EQ(LargestMessage(code::kSend), 65548u);
+  EXPECT_EQ(LargestMessage(code::kGetChannelCapability), 1044u);
+}
+
+TEST(PacketSplitter, KeepsPartialPacketsAndRejectsBadHeaders) {
+  const Bytes a = test::DevicePacket(3, 5, 0x04, Bytes(7, 1));
+  const Bytes b = test::DevicePacket(128, 0, 0, {});
+  Bytes stream = a;
+  stream.insert(stream.end(), b.begin(), b.begin() + 10);
+  std::vector<Packet> packets;
+  ASSERT_TRUE(SplitPackets(stream, PacketSource::kClient, packets));
+  ASSERT_EQ(packets.size(), 1u);
+  EXPECT_EQ(packets[0], a);
+  EXPECT_EQ(stream.size(), 10u);
+  stream.insert(stream.end(), b.begin() + 10, b.end());
+  ASSERT_TRUE(SplitPackets(stream, PacketSource::kClient, packets));
+  ASSERT_EQ(packets.size(), 2u);
+  EXPECT_TRUE(stream.empty());
+
+  const Bytes answer = test::DevicePacket(3, 5, 0x01, {});
+  Bytes from_printer = answer;
+  packets.clear();
+  EXPECT_TRUE(SplitPackets(from_printer, PacketSource::kPrinter, packets));
+  EXPECT_EQ(packets.size(), 1u);
+
+  Bytes bad_version = test::DevicePacket(3, 5, 0, {});
+  bad_version[packet::kVersion] = 0x11;
+  for (Bytes bad :
+       {answer, bad_version, test::DevicePacket(0, 1, 0, {}), test::DevicePacket(129, 1, 0, {})}) {
+    bad.insert(bad.begin(), a.begin(), a.end());  // a good packet first: still all dropped
+    packets.clear();
+    EXPECT_FALSE(SplitPackets(bad, PacketSource::kClient, packets));
+    EXPECT_TRUE(bad.empty());
+    EXPECT_TRUE(packets.empty());
+  }
+}
+
+TEST(DevicePacket, DurationPacking) {
+  EXPECT_EQ(packet::PackDuration(90 * 60000), 0x011E0000u);  // 1 h, 30 min, 0 ms
+  EXPECT_EQ(packet::DurationMilliseconds(0x011E0000u), 90u * 60000u);
+  EXPECT_EQ(packet::PackDuration(3600000 + 61234), 0x010104D2u);  // 1 h 1 min 1234 ms
+}
+
+}  // namespace
+}  // namespace tgx::agent
