@@ -35,11 +35,11 @@ Message<N> NewRequest(std::uint32_t code) {
 
 tgx::SOCKET AsSocket(AuCbtSocket socket) { return static_cast<tgx::SOCKET>(socket); }
 
-tgx::DWORD ReplyWait() { return tgx::ScaledTimeout(tgx::agentcli::kReplyWaitMs); }
-
+// One request and its reply on a registered socket; the wait is a failure
+// time-out, shortened in tests by TGX_TIMEOUT_DIVISOR.
 Exchange Transact(AuCbtSocket socket, std::span<const std::uint8_t> request,
-                  std::span<std::uint8_t> reply) {
-  return tgx::agentcli::Transact(AsSocket(socket), request, reply, ReplyWait());
+                  std::span<std::uint8_t> reply, tgx::DWORD waitMs = tgx::agentcli::kReplyWaitMs) {
+  return tgx::agentcli::Transact(AsSocket(socket), request, reply, tgx::ScaledTimeout(waitMs));
 }
 
 // The result of the calls that answer with the reply status.
@@ -153,14 +153,11 @@ int32_t AuCbtRecv(AuCbtSocket socket, void* buffer, int32_t size) {
   namespace rcv = wire::recv;
   auto request = NewRequest<rcv::kRequestSize>(wire::code::kRecv);
   wire::StoreU32(request.data() + rcv::kLargestCount, static_cast<std::uint32_t>(size));
-  // Large enough to be worth keeping off the stack of the caller's thread.
-  std::vector<std::uint8_t> reply(rcv::kReplySize);
-  const tgx::DWORD limit = tgx::ScaledTimeout(tgx::agentcli::kRecvReplyWaitMs);
-  if (tgx::agentcli::Transact(AsSocket(socket), request, reply, limit) != Exchange::kDone) {
+  Message<rcv::kReplySize> reply{};
+  if (Transact(socket, request, reply, tgx::agentcli::kRecvReplyWaitMs) != Exchange::kDone) {
     return kFailed;
   }
-  return tgx::agentcli::TakeReceivedData(std::span<const std::uint8_t, rcv::kReplySize>(reply),
-                                         static_cast<std::uint8_t*>(buffer), size);
+  return tgx::agentcli::TakeReceivedData(reply, static_cast<std::uint8_t*>(buffer), size);
 }
 
 int32_t AuCbtGetDataSizeInSocket(AuCbtSocket socket, int32_t mode) {

@@ -139,7 +139,7 @@ TEST_F(AgentClientFailures, LateReplyIsDiscardedBeforeTheNextRequest) {
   FakeService service([&](ServiceConnection& c, const ReceivedMessage& m) {
     if (m.code() == wire::code::kConnect) {
       // Answered only after the client has given up waiting.
-      late = std::make_unique<Later>(kScaledReplyWait + 300ms,
+      late = std::make_unique<Later>(kScaledReplyWait + 1000ms,
                                      [&c, m] { c.Answer(m, wire::connect::kReplySize, 0); });
     } else {
       model.Handle(c, m);
