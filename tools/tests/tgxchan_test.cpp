@@ -1,9 +1,15 @@
 // The command-line client as a user runs it: a real tgxchan process against a
 // scripted agent service on loopback.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "fake_service.h"
 #include "run_tgxchan.h"
@@ -14,6 +20,9 @@ namespace tgx::test {
 namespace {
 
 namespace wire = tgx::agent;
+using namespace std::chrono_literals;
+
+extern "C" char** environ;
 
 TEST(Tgxchan, HelpForTheProgramAndEachCommand) {
   const Outcome top = RunTgxchan({"--help"});
@@ -189,6 +198,54 @@ TEST(Tgxchan, ListenRegistersAndShowsEventNotifications) {
   EXPECT_EQ(8, p[5]);                                                 // opcode 8: register
   EXPECT_EQ(Bytes({0x11, 0x22, 0x33, 0x44}), Bytes(p + 21, p + 25));  // the key
   EXPECT_EQ(Bytes({0, 2, 0, 1, 1, 2}), Bytes(p + 29, p + 35));        // two codes
+}
+
+TEST(Tgxchan, InterruptedPrintCancelsTheJob) {
+  ModelService model;
+  FakeService service(model.Handler());
+  int input[2];
+  ASSERT_EQ(0, ::pipe(input));
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_adddup2(&files, input[0], 0);
+  posix_spawn_file_actions_addclose(&files, input[1]);
+  posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+  const auto errFile = MakeTempDir("interrupt") / "err";
+  posix_spawn_file_actions_addopen(&files, 2, errFile.c_str(), O_WRONLY | O_CREAT, 0600);
+  const std::string program = (BinDir() / "tgxchan").string();
+  const char* argv[] = {program.c_str(), "print", "-q", "USB001", nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(0,
+            posix_spawn(&pid, program.c_str(), &files, nullptr, const_cast<char**>(argv), environ));
+  posix_spawn_file_actions_destroy(&files);
+  ::close(input[0]);
+
+  // A first part of the job, then the input stays open: the program waits.
+  const std::string part(70000, 'J');
+  ASSERT_EQ(static_cast<ssize_t>(part.size()), ::write(input[1], part.data(), part.size()));
+  auto end = std::chrono::steady_clock::now() + 10s;
+  while (model.Printed().size() < part.size() && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(part.size(), model.Printed().size());
+  ::kill(pid, SIGINT);
+  int status = 0;
+  end = std::chrono::steady_clock::now() + 10s;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > end) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(10ms);
+  }
+  ::close(input[1]);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(130, WEXITSTATUS(status));
+  std::ifstream err(errFile);
+  const std::string text{std::istreambuf_iterator<char>(err), {}};
+  EXPECT_TRUE(Contains(text, "interrupted after")) << text;
+  EXPECT_EQ(std::vector<std::uint32_t>{1}, model.CancelFlags());
 }
 
 }  // namespace

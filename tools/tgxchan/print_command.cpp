@@ -1,4 +1,5 @@
 // tgxchan print: a file or standard input to the print-job channel (0x10).
+#include <fcntl.h>
 #include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,29 +72,28 @@ class Progress {
   std::uint64_t last_ = 0;
 };
 
-struct FileCloser {
-  void operator()(std::FILE* f) const {
-    if (f != stdin) std::fclose(f);
+// The input: a file opened for reading, or standard input.
+class Input {
+ public:
+  explicit Input(const std::string& path)
+      : fd_(path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  ~Input() {
+    if (fd_ > STDIN_FILENO) ::close(fd_);
   }
-};
-using Input = std::unique_ptr<std::FILE, FileCloser>;
+  Input(const Input&) = delete;
+  Input& operator=(const Input&) = delete;
+  int fd() const { return fd_; }
 
-// Reads up to `buffer.size()` bytes, fewer only at the end of the input.
-// Returns the count, or -1 when reading failed or was interrupted.
-long ReadPiece(std::FILE* in, std::vector<std::uint8_t>& buffer) {
-  std::size_t got = 0;
-  while (got < buffer.size()) {
-    const std::size_t n = std::fread(buffer.data() + got, 1, buffer.size() - got, in);
-    got += n;
-    if (n == 0) {
-      if (std::feof(in)) break;
-      if (Interrupted()) return -1;
-      if (std::ferror(in) && errno != EINTR) return -1;
-      std::clearerr(in);
-    }
+  // What one read brings, at most `buffer.size()` bytes: the count, 0 at the
+  // end of the input, -1 when reading failed or a signal interrupted it.
+  long Read(std::vector<std::uint8_t>& buffer) const {
+    const ssize_t n = ::read(fd_, buffer.data(), buffer.size());
+    return n < 0 ? -1 : static_cast<long>(n);
   }
-  return static_cast<long>(got);
-}
+
+ private:
+  int fd_;
+};
 
 }  // namespace
 
@@ -123,10 +123,10 @@ int RunPrint(int argc, char** argv) {
   if (!ValidPortName(port)) return ReportUsage("bad port name '" + port + "'");
   const std::string path = positional == 2 ? argv[optind + 1] : "-";
 
-  Input input(path == "-" ? stdin : std::fopen(path.c_str(), "rb"));
-  if (!input) return ReportUsage("cannot open " + path + ": " + std::strerror(errno));
+  const Input input(path);
+  if (input.fd() < 0) return ReportUsage("cannot open " + path + ": " + std::strerror(errno));
   struct stat info = {};
-  const bool regular = ::fstat(::fileno(input.get()), &info) == 0 && S_ISREG(info.st_mode);
+  const bool regular = ::fstat(input.fd(), &info) == 0 && S_ISREG(info.st_mode);
   if (!regular && path != "-" && !S_ISFIFO(info.st_mode) && !S_ISCHR(info.st_mode)) {
     return ReportUsage(path + " is not a file");
   }
@@ -141,7 +141,8 @@ int RunPrint(int argc, char** argv) {
   std::uint64_t total = 0;
   std::vector<std::uint8_t> piece(kPiece);
   for (;;) {
-    const long got = ReadPiece(input.get(), piece);
+    const long got = input.Read(piece);
+    if (got < 0 && errno == EINTR && !Interrupted()) continue;
     if (got < 0 && !Interrupted()) {
       channel.CancelJobOnClose();
       progress.Finish();
