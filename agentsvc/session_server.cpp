@@ -13,7 +13,9 @@ namespace tgx::agent {
 
 namespace {
 
-// One read takes everything waiting: twice the reported count, within limits.
+// One event reads everything waiting: a buffer that holds two of the largest
+// messages, then twice what is still reported, within limits.
+constexpr std::size_t kReceiveBufferSize = 2 * send::kMaxRequestSize;
 constexpr std::size_t kLargestRead = 0x7FFFFFF;
 constexpr DWORD kThreadEndWaitMs = 30000;
 
@@ -43,6 +45,9 @@ void CloseClientSocket(SOCKET socket) {
 struct SessionServer::SessionThreadState {
   std::unique_ptr<Session> session;
   std::set<SOCKET> sockets;
+  // Kept between events so that each message costs no allocation.
+  std::vector<std::uint8_t> receive_buffer;
+  std::vector<std::uint8_t> replies;
 };
 
 SessionServer::SessionServer(MessageLoop main_loop) : main_loop_(std::move(main_loop)) {}
@@ -286,14 +291,23 @@ void SessionServer::TakeSocket(SessionThreadState& state, MessageLoop& loop, SOC
 }
 
 void SessionServer::ReceiveFrom(SessionThreadState& state, MessageLoop& loop, SOCKET socket) {
-  const int pending = PendingBytes(socket);
-  if (pending <= 0) return;
-  std::vector<std::uint8_t> buffer(std::min(2 * static_cast<std::size_t>(pending), kLargestRead));
-  const int n = tgx::recv(socket, buffer.data(), static_cast<int>(buffer.size()), 0);
+  // Everything waiting is read in this event: into the thread's buffer first,
+  // and when that comes back full, into room for twice what is still waiting.
+  std::vector<std::uint8_t>& buffer = state.receive_buffer;
+  buffer.resize(kReceiveBufferSize);
+  int n = tgx::recv(socket, buffer.data(), static_cast<int>(buffer.size()), 0);
   if (n <= 0) return;
-  std::vector<std::uint8_t> replies;
-  const Session::Outcome outcome =
-      state.session->Receive(socket, {buffer.data(), static_cast<std::size_t>(n)}, replies);
+  std::size_t got = static_cast<std::size_t>(n);
+  if (got == buffer.size()) {
+    if (const int pending = PendingBytes(socket); pending > 0) {
+      buffer.resize(got + std::min(2 * static_cast<std::size_t>(pending), kLargestRead));
+      n = tgx::recv(socket, buffer.data() + got, static_cast<int>(buffer.size() - got), 0);
+      if (n > 0) got += static_cast<std::size_t>(n);
+    }
+  }
+  std::vector<std::uint8_t>& replies = state.replies;
+  replies.clear();
+  const Session::Outcome outcome = state.session->Receive(socket, {buffer.data(), got}, replies);
   SendAll(socket, replies);
   if (outcome == Session::Outcome::kClose) ClientGone(state, loop, socket);
 }

@@ -220,8 +220,8 @@ TEST_F(MultiplexerTest, MergedDurationKeepsTheLaterEnd) {
 }
 
 TEST_F(MultiplexerTest, MalformedRegistrationsAreNeitherSentNorAnswered) {
-  Bytes cut = test::RegistrationPacket(8, 4, 9, {1, 2}, 0);
-  cut.resize(cut.size() - 3);  // duration cut short
+  const Bytes whole = test::RegistrationPacket(8, 4, 9, {1, 2}, 0);
+  Bytes cut(whole.begin(), whole.end() - 3);  // duration cut short
   packet::SetPayloadLength(cut.data(), static_cast<std::uint16_t>(cut.size() - 20));
   EXPECT_EQ(SendFrom(*a_, cut), 0u);
   EXPECT_TRUE(sent_.empty());

@@ -2,6 +2,7 @@
 // rejection of unsound headers, and the packet splitter of the device packets.
 #include <gtest/gtest.h>
 
+#include "first_message.h"
 #include "message_splitter.h"
 #include "messages.h"
 #include "packet_splitter.h"
@@ -89,6 +90,37 @@ TEST(MessageSplitter, AcceptsTheLimits) {
   MessageSplitter::Status last;
   EXPECT_EQ(Drain(s, last).size(), 3u);
   EXPECT_EQ(last, MessageSplitter::Status::kNeedMore);
+}
+
+TEST(FirstMessage, RoutesRefusesOrClosesWithinThePeek) {
+  const Bytes create = test::CreateSocketRequest(0x20, "Usb001");
+  FirstMessage m = ExamineFirstMessage(create);
+  EXPECT_EQ(m.kind, FirstMessage::Kind::kCreateSocket);
+  EXPECT_EQ(ServiceChannelOf(m.descriptor), 0x20);
+  EXPECT_EQ(ExamineFirstMessage({create.data(), 7}).kind, FirstMessage::Kind::kIncomplete);
+  EXPECT_EQ(ExamineFirstMessage({create.data(), 43}).kind, FirstMessage::Kind::kIncomplete);
+
+  m = ExamineFirstMessage(test::RecvRequest(5));
+  EXPECT_EQ(m.kind, FirstMessage::Kind::kRefuse);
+  EXPECT_EQ(m.length, 12u);
+  // A length that cannot hold the result field, or lies beyond the peek.
+  Bytes tiny = test::ConnectRequest();
+  StoreU32(tiny.data(), 8);
+  EXPECT_EQ(ExamineFirstMessage(tiny).kind, FirstMessage::Kind::kUnsound);
+  const Bytes send = test::SendRequest(Bytes(100, 1));
+  EXPECT_EQ(ExamineFirstMessage({send.data(), kRouterPeekLimit}).kind,
+            FirstMessage::Kind::kUnsound);
+
+  ChannelDescriptor other{};
+  const Bytes d = test::Descriptor(0x20, "USB001");
+  std::copy(d.begin(), d.end(), other.begin());
+  EXPECT_TRUE(SamePortName(m.descriptor, m.descriptor));
+  m = ExamineFirstMessage(create);
+  EXPECT_TRUE(SamePortName(m.descriptor, other));
+  EXPECT_TRUE(SameServiceChannel(m.descriptor, other));
+  const Bytes d2 = test::Descriptor(0x20, "USB0010");
+  std::copy(d2.begin(), d2.end(), other.begin());
+  EXPECT_FALSE(SamePortName(m.descriptor, other));
 }
 
 TEST(CommandTable, RefusalsAndSizes) {

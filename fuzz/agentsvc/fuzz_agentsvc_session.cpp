@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes from several client connections, and arbitrary printer
-// data, through a session's message splitter and command handlers, with a
+// data, through the router's look at a first message and a session's message
+// splitter and command handlers, with a
 // channel library whose results follow the input. Every reply must be whole and
 // of its command's reply size; Recv never carries more than 4096 bytes.
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "first_message.h"
 #include "session.h"
 
 namespace {
@@ -121,6 +123,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     data += 2 + n;
     size -= 2 + n;
     if (target < 4) {
+      // What the router would make of these bytes as a connection's first message.
+      const FirstMessage first = ExamineFirstMessage({bytes, std::min(n, kRouterPeekLimit)});
+      if (first.kind == FirstMessage::Kind::kRefuse &&
+          (first.length < header::kSize || first.length > std::min(n, kRouterPeekLimit))) {
+        std::abort();  // a refusal must lie within what was peeked
+      }
       replies.clear();
       if (session.Receive(target, {bytes, n}, replies) == Session::Outcome::kClose) {
         session.Disconnect(target);
