@@ -1,0 +1,107 @@
+#include "packets.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "device_packet.h"
+
+namespace tgx::tools {
+
+namespace packet = tgx::agent::packet;
+
+namespace {
+
+void AppendBE16(Bytes& out, std::uint16_t value) {
+  out.push_back(static_cast<std::uint8_t>(value >> 8));
+  out.push_back(static_cast<std::uint8_t>(value));
+}
+
+void AppendBE32(Bytes& out, std::uint32_t value) {
+  AppendBE16(out, static_cast<std::uint16_t>(value >> 16));
+  AppendBE16(out, static_cast<std::uint16_t>(value));
+}
+
+bool ValidHeader(const std::uint8_t* p) {
+  const std::uint16_t opcode = packet::Opcode(p);
+  return packet::LoadBE16(p + packet::kMagic) == packet::kMagicValue &&
+         p[packet::kVersion] == packet::kVersionValue && opcode >= packet::kFirstOpcode &&
+         opcode <= packet::kLastOpcode;
+}
+
+}  // namespace
+
+Bytes BuildPacket(std::uint8_t flags, std::uint16_t opcode, std::uint16_t transaction,
+                  std::span<const std::uint8_t> payload) {
+  Bytes p(packet::kHeaderSize);
+  packet::StoreBE16(p.data() + packet::kMagic, packet::kMagicValue);
+  p[packet::kVersion] = packet::kVersionValue;
+  p[packet::kFlags] = flags;
+  packet::StoreBE16(p.data() + packet::kOpcode, opcode);
+  packet::SetTransaction(p.data(), transaction);
+  packet::SetPayloadLength(p.data(), static_cast<std::uint16_t>(payload.size()));
+  p.insert(p.end(), payload.begin(), payload.end());
+  return p;
+}
+
+Bytes RegistrationPayload(std::uint32_t key, std::span<const std::uint16_t> events,
+                          std::uint32_t minutes) {
+  Bytes payload;
+  payload.push_back(0);  // prefix byte
+  AppendBE32(payload, key);
+  AppendBE16(payload, 0);  // first parameter
+  AppendBE16(payload, 0);  // second parameter
+  AppendBE16(payload, static_cast<std::uint16_t>(events.size()));
+  for (std::uint16_t code : events) AppendBE16(payload, code);
+  AppendBE32(payload, 0);  // third parameter
+  AppendBE16(payload, 0);  // no optional block
+  AppendBE32(payload, packet::PackDuration(std::uint64_t{minutes} * 60000));
+  return payload;
+}
+
+void PacketStream::Append(std::span<const std::uint8_t> bytes) {
+  held_.insert(held_.end(), bytes.begin(), bytes.end());
+}
+
+PacketStream::Item PacketStream::Next() {
+  if (held_.size() < packet::kHeaderSize) return {Kind::kNeedMore, {}};
+  if (!ValidHeader(held_.data())) return {Kind::kGarbage, std::move(held_)};
+  const std::size_t size = packet::kHeaderSize + packet::PayloadLength(held_.data());
+  if (held_.size() < size) return {Kind::kNeedMore, {}};
+  Bytes whole(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(size));
+  held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(size));
+  return {Kind::kPacket, std::move(whole)};
+}
+
+std::string HexDump(std::span<const std::uint8_t> bytes) {
+  std::string out;
+  char line[128];
+  for (std::size_t at = 0; at < bytes.size(); at += 16) {
+    int n = std::snprintf(line, sizeof line, "  %04zx ", at);
+    std::string text;
+    for (std::size_t i = at; i < at + 16; ++i) {
+      if (i < bytes.size()) {
+        n += std::snprintf(line + n, sizeof line - n, " %02x", bytes[i]);
+        text += std::isprint(bytes[i]) ? static_cast<char>(bytes[i]) : '.';
+      } else {
+        n += std::snprintf(line + n, sizeof line - n, "   ");
+      }
+    }
+    out += line;
+    out += "  " + text + "\n";
+  }
+  return out;
+}
+
+std::string FormatPacket(std::span<const std::uint8_t> p) {
+  const std::uint8_t flags = packet::Flags(p.data());
+  const std::uint16_t opcode = packet::Opcode(p.data());
+  const char* kind = opcode == packet::kOpNotification ? "event"
+                     : (flags & packet::kFlagAnswer)   ? "answer"
+                                                       : "packet";
+  char line[160];
+  std::snprintf(line, sizeof line, "%s opcode=%u id=%u flags=0x%02x payload=%u bytes\n", kind,
+                opcode, packet::Transaction(p.data()), flags, packet::PayloadLength(p.data()));
+  return line + HexDump(p.subspan(packet::kHeaderSize));
+}
+
+}  // namespace tgx::tools

@@ -1,0 +1,46 @@
+// The printer's management packets as the client program builds, splits and
+// shows them.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tgx::tools {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A packet with the given header fields and payload.
+Bytes BuildPacket(std::uint8_t flags, std::uint16_t opcode, std::uint16_t transaction,
+                  std::span<const std::uint8_t> payload);
+
+// The payload of an event registration (opcode 8): the subscription key, the
+// event codes and how long the registration lasts (0: no limit).
+Bytes RegistrationPayload(std::uint32_t key, std::span<const std::uint16_t> events,
+                          std::uint32_t minutes);
+
+// Cuts a byte stream received from the printer into packets.
+class PacketStream {
+ public:
+  enum class Kind { kPacket, kNeedMore, kGarbage };
+  struct Item {
+    Kind kind;
+    Bytes bytes;  // the packet, or the bytes that do not form one
+  };
+
+  void Append(std::span<const std::uint8_t> bytes);
+  // The next whole packet; kNeedMore while it has not arrived whole; kGarbage
+  // (everything held) when the stream does not start with a valid header.
+  Item Next();
+
+ private:
+  Bytes held_;
+};
+
+// One line with the header fields, then a hex dump of the payload.
+std::string FormatPacket(std::span<const std::uint8_t> packet);
+// Sixteen bytes a line: offset, hex, printable characters.
+std::string HexDump(std::span<const std::uint8_t> bytes);
+
+}  // namespace tgx::tools
