@@ -176,7 +176,27 @@ int ExitCode(bool succeeded) { return succeeded ? kExitSuccess : kExitFailure; }
 
 }  // namespace
 
+constexpr char kUsage[] =
+    "Usage: agentsvc [-OPTION | /OPTION]\n"
+    "The local agent service: client programs reach printers through it on\n"
+    "127.0.0.1, port 50229 (TGX_AGENT_PORT moves it).\n"
+    "\n"
+    "Options (exact words):\n"
+    "  install [TEXT]  install the service (systemd unit, or the start-up value)\n"
+    "  remove          remove the service\n"
+    "  start           start the installed service\n"
+    "  stop            stop the running service\n"
+    "  debug           run in the foreground without status reports\n"
+    "Without an option the service runs: under systemd as the notify service,\n"
+    "otherwise as a background process. Exit status: 0 success, 1052 failure\n"
+    "(seen as 28 by a Linux shell, which keeps 8 bits).\n";
+
 int Main(int argc, const char* const* argv) {
+  // "--help" alone is answered here; every other text goes to the design's scan.
+  if (argc == 2 && std::string(argv[1]) == "--help") {
+    std::fputs(kUsage, stdout);
+    return kExitSuccess;
+  }
   const CommandLine command = ParseCommandLine(CommandLineText(argc, argv));
   const bool systemd = DetectRunMode() == RunMode::kSystemd;
   switch (command.option) {

@@ -6,8 +6,10 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 
@@ -86,6 +88,20 @@ TEST(BackgroundMode, WordsOtherThanTheOptionsRunTheService) {
     program.Signal(SIGTERM);
     EXPECT_EQ(program.Wait(15000), 0) << '"' << text << '"';
   }
+}
+
+TEST(CommandLine, HelpPrintsUsageAndRunsNothing) {
+  ServiceProcess program;
+  const std::string command = (program.dir() / "agentsvc").string() + " --help";
+  FILE* out = popen(command.c_str(), "r");
+  ASSERT_NE(out, nullptr);
+  std::string text;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof(buffer), out)) text += buffer;
+  const int status = pclose(out);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_NE(text.find("Usage: agentsvc"), std::string::npos) << text;
+  EXPECT_NE(text.find("install [TEXT]"), std::string::npos) << text;
 }
 
 // systemd mode: a fake systemctl that logs its arguments and keeps the unit's
