@@ -10,6 +10,7 @@
 #include <string>
 
 #include "chanlib/buffer_pool.h"
+#include "chanlib/family.h"
 #include "chanlib/shared_layout.h"
 #include "tgx/win32.h"
 
@@ -34,14 +35,14 @@ struct PortFunctions {
   BOOL (*close)(DWORD handle);
   BOOL (*read)(DWORD handle, void* buffer, DWORD length, DWORD* read);
   BOOL (*write)(DWORD handle, const void* buffer, DWORD length, DWORD* written);
-  BOOL (*ioControl)
+  BOOL(*ioControl)
   (DWORD handle, DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize,
    DWORD* returned);
   BOOL (*setTimeouts)(DWORD handle, CommTimeouts* timeouts);
 };
 
-// Which family's build this is: the 9x build chooses other port time-outs.
-enum class Family { kNt, k9x };
+// The 9x build chooses other port time-outs.
+using chanlib::Family;
 
 // The pools a locator may name, opened on first use.
 class PoolSource {
