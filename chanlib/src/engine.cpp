@@ -369,8 +369,11 @@ void ClosePort(SharedSet& set, int port) {
   const PortRecord record = LoadPort(set, port);
   DropDeviceId(set, port);
   const int tx = static_cast<int>(record.transactionChannel.get());
+  // A port shut after a failure was closed already: Exit could not reach the
+  // printer, and a dead worker would only make it wait.
   if ((record.mode & kModePacketProtocol) && record.state != kPortPrinterError &&
-      tx >= kFirstChannel && tx <= kLastChannel && LoadChannel(set, tx).head.inUse == 1) {
+      record.state != kPortShut && tx >= kFirstChannel && tx <= kLastChannel &&
+      LoadChannel(set, tx).head.inUse == 1) {
     std::vector<std::uint8_t> reply;
     RunTransaction(set, port, EncodeTransaction(ExitCommand{}), reply);
   }
@@ -633,7 +636,9 @@ void HandlePortFailure(SharedSet& set, int port) {
     StoreConnection(set, index, connection);
   }
   const PortRecord record = LoadPort(set, port);
-  if (record.state != kPortFree && record.state != kPortShut) {
+  // A worker that is gone cannot answer: asking it would only wait out the
+  // worker time-out twice more.
+  if (record.state != kPortFree && record.state != kPortShut && PortWorkerRunning(port)) {
     if ((record.mode & kModePacketProtocol) && record.state != kPortPrinterError) {
       std::vector<std::uint8_t> id;
       ReadDeviceId(set, port, id);

@@ -217,6 +217,11 @@ int StartPortWorker(SharedSet& set, int port) {
   return ready == WAIT_OBJECT_0 ? kOk : kNotInitialised;
 }
 
+bool PortWorkerRunning(int port) {
+  return static_cast<bool>(
+      OpenMutexA(MUTEX_ALL_ACCESS, FALSE, NameOf(names::kWorkerPresence, port).c_str()));
+}
+
 void ReleasePortWorker(SharedSet& set, int port) { set.keepAlive(port).reset(); }
 
 }  // namespace tgx::chanlib

@@ -47,6 +47,8 @@ int PortEndWorker(SharedSet& set, int port);
 // "chanport95.exe" with "-LPT_INDEX=n") and waited for. kOk, or
 // kNotInitialised when it could not be started or did not get ready in time.
 int StartPortWorker(SharedSet& set, int port);
+// True while a worker serves the port (its presence mutex exists).
+bool PortWorkerRunning(int port);
 // Lets go of the keep-alive mutex: the worker ends once it has been idle.
 void ReleasePortWorker(SharedSet& set, int port);
 

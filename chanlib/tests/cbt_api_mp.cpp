@@ -2,6 +2,11 @@
 // and a test port library, and a fake printer on a pty.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <numeric>
 #include <string>
 
@@ -9,6 +14,7 @@
 #include "chanlib/result_codes.h"
 #include "fake_printer.h"
 #include "tgx/library.h"
+#include "tgx/win32.h"
 
 namespace tgx::chanlib {
 namespace {
@@ -229,6 +235,109 @@ TEST(CbtApi, The9xBuildAnswersItsOwnCodes) {
   EXPECT_EQ("CMD:1284.4;", std::string(id, returned));
   EXPECT_EQ(kOk, cbt.GetChannelCapability(socket, 7, nullptr, 0, nullptr, 0, &returned));
   EXPECT_EQ(kOk, cbt.CloseSocket(socket));
+}
+
+TEST(CbtApi, PrinterExitTakesTheConnectionDownAndALaterConnectWorks) {
+  ASSERT_TRUE(kScaledTimeouts);
+  FakePrinter printer("USB006", "CMD:1284.4;");
+  printer.Start();
+  Cbt cbt("libchanlibNT.so");
+  const std::uint16_t socket = cbt.CreateSocket();
+  ASSERT_EQ(kOk, cbt.BindTo(socket, "USB006"));
+  ASSERT_EQ(0, cbt.ConnectTo(socket, 0x20));
+  printer.SendCommand(ExitCommand{});
+  char buffer[16];
+  EXPECT_EQ(kSessionEnded, cbt.Recv(socket, buffer, sizeof buffer));
+  // The connection is lost until the socket closes.
+  EXPECT_EQ(kConnectionGone, cbt.Recv(socket, buffer, sizeof buffer));
+  EXPECT_EQ(kNoConnection, cbt.Send(socket, "x", 1));
+  EXPECT_EQ(kProtocolFailure, cbt.GetDataSizeInSocket(socket, 0));
+  EXPECT_EQ(kSessionEnded,
+            cbt.GetChannelCapability(socket, 0x16000C, nullptr, 0, buffer, sizeof buffer, nullptr));
+  EXPECT_EQ(kOk, cbt.CloseSocket(socket));
+
+  const std::uint16_t again = cbt.CreateSocket();
+  ASSERT_EQ(kOk, cbt.BindTo(again, "USB006"));
+  ASSERT_EQ(0, cbt.ConnectTo(again, 0x20));
+  EXPECT_EQ(3, cbt.Send(again, "abc", 3));
+  EXPECT_EQ(kOk, cbt.CloseSocket(again));
+  EXPECT_EQ("abc", printer.Received(0x20));
+}
+
+TEST(CbtApi, PrinterErrorEndsTheSession) {
+  ASSERT_TRUE(kScaledTimeouts);
+  FakePrinter printer("USB007", "CMD:1284.4;");
+  printer.Start();
+  Cbt cbt("libchanlibNT.so");
+  const std::uint16_t socket = cbt.CreateSocket();
+  ASSERT_EQ(kOk, cbt.BindTo(socket, "USB007"));
+  ASSERT_EQ(0, cbt.ConnectTo(socket, 0x30));
+  printer.SendCommand(ErrorNotice{{1, 2, 3}});
+  printer.SendCommand(ExitCommand{});
+  // The pump meets the Error, answers the Exit after it and fails the port.
+  EXPECT_EQ(kProtocolFailure, cbt.GetDataSizeInSocket(socket, 1));
+  const auto commands = printer.Commands();
+  EXPECT_NE(commands.end(), std::find(commands.begin(), commands.end(), ExitReply::kCode));
+  char buffer[4];
+  EXPECT_EQ(kConnectionGone, cbt.Recv(socket, buffer, sizeof buffer));
+  EXPECT_EQ(kOk, cbt.CloseSocket(socket));
+}
+
+TEST(CbtApi, WithheldCreditEndsTheSendAfterItsRequests) {
+  ASSERT_TRUE(kScaledTimeouts);
+  FakePrinter printer("USB008", "CMD:1284.4;");
+  printer.initialCredit = 1;
+  printer.creditPerRequest = 0;
+  printer.Start();
+  Cbt cbt("libchanlibNT.so");
+  const std::uint16_t socket = cbt.CreateSocket();
+  ASSERT_EQ(kOk, cbt.BindTo(socket, "USB008"));
+  ASSERT_EQ(0, cbt.ConnectTo(socket, 0x30));
+  const std::string data = Pattern(2000);
+  const DWORD start = GetTickCount();
+  // One packet goes on the credit granted at open; then ten requests bring none.
+  EXPECT_EQ(506, cbt.Send(socket, data.data(), static_cast<int>(data.size())));
+  EXPECT_LT(GetTickCount() - start, 20000u);
+  const auto commands = printer.Commands();
+  EXPECT_EQ(10, std::count(commands.begin(), commands.end(), 0x04));
+  EXPECT_EQ(kOk, cbt.CloseSocket(socket));
+  EXPECT_EQ(data.substr(0, 506), printer.Received(0x30));
+}
+
+TEST(CbtApi, KilledWorkerFailsThePortAndTheNextConnectStartsAnother) {
+  ASSERT_TRUE(kScaledTimeouts);
+  FakePrinter printer("USB010", "CMD:1284.4;");
+  printer.Start();
+  Cbt cbt("libchanlibNT.so");
+  const std::uint16_t socket = cbt.CreateSocket();
+  ASSERT_EQ(kOk, cbt.BindTo(socket, "USB010"));
+  ASSERT_EQ(0, cbt.ConnectTo(socket, 0x20));
+  std::ifstream log(std::filesystem::path(std::getenv("TGX_DEVICE_ROOT")) / "testport" /
+                    "USB010.log");
+  std::string word;
+  pid_t worker = 0;
+  while (log >> word) {
+    if (word == "pid") log >> worker;
+  }
+  ASSERT_GT(worker, 0);
+  std::ofstream(std::filesystem::path(std::getenv("TGX_DEVICE_ROOT")) / "testport" / "USB010.hang");
+  ASSERT_EQ(1, cbt.SetTimeout(socket, 30000, 30000));
+  std::thread killer([worker] {
+    Sleep(300);
+    kill(worker, SIGKILL);
+  });
+  char buffer[8];
+  EXPECT_EQ(kProtocolFailure, cbt.Recv(socket, buffer, sizeof buffer));  // -99 inside
+  killer.join();
+  EXPECT_EQ(kOk, cbt.CloseSocket(socket));
+
+  std::filesystem::remove(std::filesystem::path(std::getenv("TGX_DEVICE_ROOT")) / "testport" /
+                          "USB010.hang");
+  const std::uint16_t again = cbt.CreateSocket();
+  ASSERT_EQ(kOk, cbt.BindTo(again, "USB010"));
+  ASSERT_EQ(0, cbt.ConnectTo(again, 0x20));
+  EXPECT_EQ(2, cbt.Send(again, "hi", 2));
+  EXPECT_EQ(kOk, cbt.CloseSocket(again));
 }
 
 }  // namespace

@@ -77,6 +77,12 @@ class FakePrinter {
     std::memcpy(packet.data() + kPacketHeaderSize, payload.data(), payload.size());
     Write(packet);
   }
+  // Starts a transaction of the printer's own (Exit, Error, ...).
+  template <class Command>
+  void SendCommand(const Command& command) {
+    const TransactionPacket packet = EncodeTransaction(command);
+    SendRaw({packet.view().begin(), packet.view().end()});
+  }
   void SendRaw(const std::vector<std::uint8_t>& bytes) {
     std::lock_guard lock(mutex_);
     Write(bytes);
