@@ -1,5 +1,6 @@
 // The control socket's commands (see sim/README.md, "Control socket").
 #include <cstdio>
+#include <set>
 #include <sstream>
 
 #include "ppdt_endpoint.h"
@@ -149,6 +150,9 @@ std::string Server::Execute(const std::string& line) {
     }
     return "ok\n";
   }
+  static const std::set<std::string> kPrinterCommands = {"counters", "registrations", "reset",
+                                                         "notify",   "fault",         "send"};
+  if (!kPrinterCommands.count(command)) return Error("unknown command " + command);
   if (w.size() < 2) return Error("usage: " + command + " NAME ...");
   PrinterUnit* unit = Find(w[1]);
   if (unit == nullptr) return Error("no printer named " + w[1]);
@@ -173,7 +177,6 @@ std::string Server::Execute(const std::string& line) {
     unsigned ppdt_sessions = unit->ppdt ? unit->ppdt->Notify(payload) : 0;
     return "channels=" + std::to_string(channels + ppdt_sessions) + "\nok\n";
   }
-  if (command != "fault" && command != "send") return Error("unknown command " + command);
   if (w.size() < 3) return Error("usage: " + command + " NAME WHAT ...");
   const std::string& what = w[2];
   auto arg = [&](std::size_t i) -> std::optional<std::uint64_t> {

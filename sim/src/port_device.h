@@ -63,9 +63,4 @@ class PortDevice {
   int host_opens_ = 0;
 };
 
-// The IEEE 1284 device ID as the parallel port driver's autoprobe file shows it:
-// one "KEY:value;" line for each of class, model, manufacturer, description and
-// command set present in the ID.
-std::string AutoprobeText(const std::string& device_id);
-
 }  // namespace printersim
