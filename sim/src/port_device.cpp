@@ -117,7 +117,8 @@ bool PortDevice::OpenPty(std::string* error) {
   session_ = std::make_unique<Session>(
       printer_, "pty", [this](std::span<const std::uint8_t> b) { stream_->Write(b); });
   stream_ = std::make_unique<Stream>(
-      loop_, std::move(master), [this](std::span<const std::uint8_t> b) { OnHostData(b); }, [] {});
+      loop_, std::move(master), [this](std::span<const std::uint8_t> b) { session_->FromHost(b); },
+      [] {});
   UpdateReading();
   return true;
 }
@@ -183,14 +184,6 @@ std::size_t PortDevice::UnreadOutput() const {
   return static_cast<std::size_t>(queued) + (stream_ ? stream_->pending_output() : 0);
 }
 
-void PortDevice::OnHostData(std::span<const std::uint8_t> bytes) {
-  // These bytes were written before any close still waiting in the watch queue:
-  // hand them over first, then end the host's session.
-  const bool let_go = ReadWatchEvents();
-  session_->FromHost(bytes);
-  if (let_go) HostLetGo();
-}
-
 bool PortDevice::ReadWatchEvents() {
   alignas(inotify_event) char buffer[4096];
   bool closed = false;
@@ -212,8 +205,9 @@ bool PortDevice::ReadWatchEvents() {
       at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
     }
   }
-  // A close followed by a new open in the same batch cannot be told apart from
-  // the stream: the new conversation's Init resets the protocol anyway.
+  // The watch is read after the data taken so far: with no open left, none of
+  // that data came from a later open. A close followed at once by a new open
+  // cannot be told apart in the stream; the new conversation's Init starts over.
   return closed && host_opens_ == 0;
 }
 

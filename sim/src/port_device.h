@@ -46,7 +46,6 @@ class PortDevice {
   bool OpenPty(std::string* error);
   bool CreateFiles(const std::filesystem::path& root, std::string* error);
   void RemoveFiles();
-  void OnHostData(std::span<const std::uint8_t> bytes);
   // Reads pending open/close events; true when the host has just let go entirely.
   bool ReadWatchEvents();
   void HostLetGo();

@@ -80,7 +80,7 @@ TEST_F(ControlTest, ResetForgetsCountersAndTheSink) {
   ASSERT_TRUE(sim_->Command("reset p"));
   const auto counters = sim_->Counters("p");
   EXPECT_EQ(counters.at("sink.bytes"), "0");
-  EXPECT_EQ(counters.at("sink.sha256"),
+  EXPECT_EQ(counters.at("job.sha256"),
             "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_EQ(counters.count("host.bytes_in"), 0u);
 }
