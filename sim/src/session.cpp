@@ -20,6 +20,9 @@ constexpr std::uint8_t kTransactionCredit = 1;
 // Retry pause after the host granted no credit to a CreditRequest.
 constexpr Millis kCreditRetry{20};
 
+// Management bytes a channel may hold while the host grants no credit.
+constexpr std::size_t kMaxQueuedPerChannel = 256 * 1024;
+
 std::string ChannelCounter(std::uint8_t secondary_socket, const char* what) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "channel.%02X.%s", secondary_socket, what);
@@ -479,6 +482,11 @@ void Session::FlushTransactions() {
 void Session::QueueChannelData(const ChannelKey& key, std::span<const std::uint8_t> bytes) {
   Channel* channel = FindChannel(key);
   if (channel == nullptr) {
+    printer_.counters().Add("mgmt.answers_dropped");
+    return;
+  }
+  if (channel->outgoing.size() + bytes.size() > kMaxQueuedPerChannel) {
+    // A host that never grants credit must not make the printer grow without bound.
     printer_.counters().Add("mgmt.answers_dropped");
     return;
   }
