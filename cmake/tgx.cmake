@@ -41,7 +41,8 @@ function(tgx_add_fuzzer name)
     target_compile_definitions(${name}_replay PRIVATE TGX_CORPUS_DIR="${corpus}")
     target_link_libraries(${name}_replay PRIVATE ${F_LIBS} tgx_testmain GTest::gtest)
     gtest_discover_tests(${name}_replay
+      TEST_PREFIX "${name}."
       DISCOVERY_TIMEOUT 60
-      PROPERTIES LABELS "${F_LABEL};fuzz" TIMEOUT 300)
+      PROPERTIES LABELS "${F_LABEL}" TIMEOUT 300)
   endif()
 endfunction()

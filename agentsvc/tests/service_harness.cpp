@@ -66,7 +66,7 @@ std::vector<std::string> ReadLines(const fs::path& file) {
 
 ServiceProcess::ServiceProcess(ServiceOptions options)
     : options_(std::move(options)), dir_(tgx::test::MakeTempDir("agentsvc")), port_(FreePort()) {
-  fs::copy_file(tgx::test::BinDir() / "agentsvc", dir_ / "agentsvc");
+  tgx::test::CopyBuilt("agentsvc", dir_);
   if (options_.channel_library) InstallChannelLibrary();
   if (options_.ppdt) fs::create_symlink(TestLibs("full") / "libppdtlib.so", dir_ / "libppdtlib.so");
 }

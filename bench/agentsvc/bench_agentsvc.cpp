@@ -194,6 +194,7 @@ struct Service {
     dir = pattern;
     const fs::path bin = fs::read_symlink("/proc/self/exe").parent_path();
     fs::copy_file(bin / "agentsvc", dir / "agentsvc");
+    fs::copy_file(bin / "libtgx_platform.so", dir / "libtgx_platform.so");
     const fs::path libs = fs::path(TGX_AGENTSVC_TESTLIBS) / "full";
     fs::create_symlink(libs / "libchanlibNT.so", dir / "libchanlibNT.so");
     fs::create_symlink(libs / "libppdtlib.so", dir / "libppdtlib.so");

@@ -58,7 +58,7 @@ TEST(Library, LibrarySearchesItsOwnDirectory) {
   const fs::path dir = test::MakeTempDir("own");
   fs::copy_file(test::BinDir() / "libplatform_testlib_probe.so", dir / "libprobe_copy.so");
   fs::copy_file(test::BinDir() / "libplatform_testlib_probe.so", dir / "libprobe_twin.so");
-  fs::copy_file(test::BinDir() / "platform_helper_proc", dir / "probe_twin_helper");
+  test::CopyBuilt("platform_helper_proc", dir, "probe_twin_helper");
 
   Module module = Module::Load((dir / "libprobe_copy.so").c_str());
   ASSERT_TRUE(module) << GetLastError();

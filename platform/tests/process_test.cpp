@@ -81,7 +81,7 @@ TEST(Process, FindsProgramInOwnDirectoryBeforePath) {
 
 TEST(Process, SearchesPathAndReportsMissingPrograms) {
   const fs::path dir = test::MakeTempDir("path");
-  fs::copy_file(test::BinDir() / test::kHelper, dir / "tgx_path_only_probe");
+  test::CopyBuilt(test::kHelper, dir, "tgx_path_only_probe");
   ScopedEnv path("PATH", "/nonexistent:" + dir.string());
   PROCESS_INFORMATION info;
   ASSERT_TRUE(Start("tgx_path_only_probe exit 3", info)) << GetLastError();

@@ -32,6 +32,12 @@ fs::path MakeTempDir(const std::string& prefix) {
   return dir;
 }
 
+void CopyBuilt(const std::string& name, const fs::path& dir, const std::string& newName) {
+  fs::copy_file(BinDir() / name, dir / (newName.empty() ? name : newName));
+  const char* platform = "libtgx_platform.so";
+  if (!fs::exists(dir / platform)) fs::copy_file(BinDir() / platform, dir / platform);
+}
+
 }  // namespace tgx::test
 
 namespace {

@@ -17,4 +17,10 @@ std::filesystem::path ScratchDir();
 // A fresh, empty directory below ScratchDir().
 std::filesystem::path MakeTempDir(const std::string& prefix);
 
+// Copies a built program or library from BinDir() into dir (as newName when
+// given), with the platform library it loads beside it, so that the copy finds
+// only what dir holds.
+void CopyBuilt(const std::string& name, const std::filesystem::path& dir,
+               const std::string& newName = "");
+
 }  // namespace tgx::test
