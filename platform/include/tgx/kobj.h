@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
 #include "tgx/handle.h"
 #include "tgx/security.h"
@@ -54,11 +55,14 @@ Handle CreateFileMappingA(const SECURITY_ATTRIBUTES* attributes, DWORD protect, 
 Handle OpenFileMappingA(DWORD desiredAccess, BOOL inheritHandle, const char* name);
 
 // A view of a whole mapping; unmapped when destroyed. Shared byte for byte with
-// every other view of the same object, in any process.
+// every other view of the same object, in any process. As on Windows, a view
+// keeps its object alive (and its name visible) after the mapping's handle is
+// closed.
 class MappedView {
  public:
   MappedView() = default;
-  MappedView(void* data, std::size_t size) : data_(data), size_(size) {}
+  MappedView(void* data, std::size_t size, std::shared_ptr<const void> object = nullptr)
+      : data_(data), size_(size), object_(std::move(object)) {}
   MappedView(MappedView&& other) noexcept;
   MappedView& operator=(MappedView&& other) noexcept;
   MappedView(const MappedView&) = delete;
@@ -77,6 +81,7 @@ class MappedView {
  private:
   void* data_ = nullptr;
   std::size_t size_ = 0;
+  std::shared_ptr<const void> object_;
 };
 
 MappedView MapViewOfFile(const Handle& mapping, DWORD desiredAccess);

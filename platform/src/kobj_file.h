@@ -1,0 +1,99 @@
+// The file behind a kernel object and the hold a handle has on it.
+//
+// Every object, named or not, is a file whose first page holds its state (the
+// ObjectPage below); a file mapping's bytes follow from the second page on. A
+// named object's file lives in its namespace directory; each handle is an open
+// descriptor holding a shared open-file-description lock on it, so the object
+// exists exactly while some descriptor holds that lock, and the kernel drops
+// the lock of a holder that dies. An unnamed object is an anonymous memory file
+// that only its handle knows.
+#pragma once
+
+#include <pthread.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "kobj_fd.h"
+#include "namespace.h"
+#include "tgx/win32.h"
+
+namespace tgx::kobj {
+
+enum class ObjectKind : std::uint32_t { kMutex = 1, kEvent = 2, kMapping = 3 };
+
+// A process-shared, robust, recursive mutex.
+struct MutexState {
+  pthread_mutex_t mutex;
+};
+
+// An event's state word (1 signalled, 0 not), the futex that waiters sleep on.
+struct EventState {
+  std::atomic<std::uint32_t> signalled;
+  std::uint32_t manualReset;
+  // Threads that may be asleep on `signalled`; lets SetEvent skip the wake-up
+  // call when nobody waits. A waiter killed asleep leaves it too high, which
+  // only costs needless wake-up calls.
+  std::atomic<std::uint32_t> waiters;
+};
+
+// The first page of every object file.
+struct ObjectPage {
+  // kObjectMagic once the creator has set up the rest; written last.
+  std::atomic<std::uint32_t> magic;
+  ObjectKind kind;
+  std::uint64_t dataOffset;  // a file mapping's bytes: offset in the file (a page boundary)
+  std::uint64_t dataSize;    // and their count
+  alignas(64) MutexState mutex;
+  alignas(64) EventState event;
+};
+inline constexpr std::uint32_t kObjectMagic = 0x4A424F01;  // "OBJ" and layout version 1
+static_assert(sizeof(ObjectPage) <= 4096);
+static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
+
+class ObjectFile {
+ public:
+  struct Request {
+    ObjectKind kind;
+    mode_t mode;             // file mode of a new object
+    std::uint64_t dataSize;  // a mapping's size; 0 for the others
+    // Sets up the kind's state in a new object, under the namespace lock.
+    std::function<DWORD(ObjectPage&)> setUp;
+  };
+
+  // Creates the object named `name` (null: an unnamed one) or opens the existing
+  // one, saying which through `existed`.
+  static DWORD Create(const char* name, const Request& request, std::shared_ptr<ObjectFile>& out,
+                      bool& existed);
+  // Opens the existing object; ERROR_FILE_NOT_FOUND when there is none.
+  static DWORD Open(const char* name, ObjectKind kind, std::shared_ptr<ObjectFile>& out);
+
+  ObjectFile(const ObjectFile&) = delete;
+  ObjectFile& operator=(const ObjectFile&) = delete;
+  // Drops the hold; the last holder of a named object removes its file.
+  ~ObjectFile();
+
+  ObjectPage& page() const { return *page_; }
+  int fd() const { return fd_.get(); }
+
+  // The first page of an object file, mapped; unmapped when destroyed.
+  struct PageUnmapper {
+    void operator()(ObjectPage* page) const;
+  };
+  using PagePtr = std::unique_ptr<ObjectPage, PageUnmapper>;
+
+ private:
+  ObjectFile(UniqueFd fd, PagePtr page, std::optional<ObjectLocation> location, ino_t inode)
+      : fd_(std::move(fd)), page_(std::move(page)), location_(std::move(location)), inode_(inode) {}
+
+  UniqueFd fd_;
+  PagePtr page_;
+  std::optional<ObjectLocation> location_;  // none for an unnamed object
+  ino_t inode_;
+};
+
+}  // namespace tgx::kobj
