@@ -79,6 +79,9 @@ class ObjectFile {
 
   ObjectPage& page() const { return *page_; }
   int fd() const { return fd_.get(); }
+  // Leaves the first page mapped for the rest of the process's life, past this
+  // object's end; the hold on the object is still dropped.
+  void KeepPageMapped();
 
   // The first page of an object file, mapped; unmapped when destroyed.
   struct PageUnmapper {

@@ -3,7 +3,10 @@
 // mutex of an owner thread that ends, or whose process dies, and the next
 // locker learns it through EOWNERDEAD.
 #include <errno.h>
+#include <linux/futex.h>
 #include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "kobj_deadline.h"
 #include "kobj_file.h"
@@ -20,6 +23,14 @@ class MutexObject final : public KernelObject {
  public:
   explicit MutexObject(std::shared_ptr<ObjectFile> file)
       : file_(std::move(file)), mutex_(&file_->page().mutex.mutex) {}
+
+  // Each thread's list of the robust mutexes it owns is linked through the
+  // mutexes' own memory, and glibc and the kernel walk it: unmapping a mutex
+  // that a thread of this process still owns would break the list (and later
+  // unlocks would write to the unmapped page). Such a page stays mapped.
+  ~MutexObject() override {
+    if (OwnedInThisProcess()) file_->KeepPageMapped();
+  }
 
   DWORD Wait(DWORD milliseconds) override {
     int result;
@@ -51,6 +62,12 @@ class MutexObject final : public KernelObject {
   }
 
  private:
+  bool OwnedInThisProcess() const {
+    const int owner = __atomic_load_n(&mutex_->__data.__owner, __ATOMIC_RELAXED);
+    const int thread = owner & FUTEX_TID_MASK;
+    return thread != 0 && syscall(SYS_tgkill, getpid(), thread, 0) == 0;
+  }
+
   std::shared_ptr<ObjectFile> file_;
   pthread_mutex_t* mutex_;
 };

@@ -40,9 +40,7 @@ BOOL InitializeAcl(ACL* acl, DWORD length, DWORD revision) {
   return TRUE;
 }
 
-DWORD GetSidLengthRequired(BYTE subAuthorityCount) {
-  return subAuthorityCount == 1 ? kSidSize : 0;
-}
+DWORD GetSidLengthRequired(BYTE subAuthorityCount) { return subAuthorityCount == 1 ? kSidSize : 0; }
 
 BOOL InitializeSid(SID* sid, const SID_IDENTIFIER_AUTHORITY* authority, BYTE subAuthorityCount) {
   if (!sid || !authority || subAuthorityCount != 1) {
