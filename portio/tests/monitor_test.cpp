@@ -10,6 +10,7 @@
 
 #include "testsupport.h"
 #include "tgx/portio.h"
+#include "tgx/registry.h"
 #include "tgx/win32.h"
 
 namespace tgx::portio {
@@ -213,6 +214,67 @@ TEST(Win9xMonitorPort, BrokenPluginsAreRefused) {
     EXPECT_EQ(ERROR_PROC_NOT_FOUND, GetLastError()) << name;
     EXPECT_EQ(0u, handle);
   }
+}
+
+}  // namespace
+}  // namespace tgx::portio
+
+namespace tgx::portio {
+namespace {
+
+// Lists port under monitor in the registry, the monitor's library as driver.
+void RegisterPort(const char* monitor, const char* port, const std::string& driver) {
+  const std::string monitorKey =
+      std::string("System\\CurrentControlSet\\Control\\Print\\Monitors\\") + monitor;
+  RegKey key;
+  ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, monitorKey.c_str(), KEY_ALL_ACCESS));
+  if (!driver.empty()) {
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(key.get(), "Driver", 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(driver.c_str()),
+                             static_cast<DWORD>(driver.size() + 1)));
+  }
+  RegKey portKey;
+  ASSERT_EQ(ERROR_SUCCESS, portKey.Create(key.get(), (std::string("Ports\\") + port).c_str(),
+                                          KEY_ALL_ACCESS));
+}
+
+TEST(MonitorLookup, PortIsFoundUnderItsMonitorInAnyCase) {
+  TestMonitor monitor;
+  RegisterPort("Other Monitor", "ELSEWHERE", Plugin("portio_testmon_short"));
+  RegisterPort("Test Monitor", "TestPort", monitor.path());
+  for (const char* name : {"TestPort", "TESTPORT"}) {
+    VI1284_HANDLE handle = 0;
+    ASSERT_TRUE(Vi1284_OpenPort(name, kReadWrite, &handle)) << name << " " << GetLastError();
+    EXPECT_EQ(1, monitor.OpenPorts());
+    EXPECT_TRUE(Vi1284_ClosePort(handle));
+  }
+  VI1284_HANDLE handle = 4;
+  EXPECT_FALSE(Vi1284_OpenPort("UNLISTED", kReadWrite, &handle));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+  EXPECT_EQ(0u, handle);
+  // The other monitor's library is the broken one: its port fails to open.
+  EXPECT_FALSE(Vi1284_OpenPort("ELSEWHERE", kReadWrite, &handle));
+  EXPECT_EQ(ERROR_INVALID_DATA, GetLastError());
+}
+
+TEST(MonitorLookup, MonitorWithoutDriverFails) {
+  RegisterPort("Driverless", "NODRIVER", "");
+  VI1284_HANDLE handle = 4;
+  EXPECT_FALSE(Vi1284_OpenPort("NODRIVER", kReadWrite, &handle));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+  EXPECT_EQ(0u, handle);
+}
+
+TEST(MonitorLookup, Win9xUsbPrnPortsOfTheLocalPortMonitorUseSysfmon) {
+  As9x win98;
+  TestMonitor monitor;
+  RegisterPort("Local Port", "USBPRN02", Plugin("portio_testmon_noentry"));
+  RegisterPort("SYSFMON", "UNRELATED", monitor.path());
+  VI1284_HANDLE handle = 0;
+  ASSERT_TRUE(Vi1284_OpenPort("USBPRN02", kReadWrite, &handle)) << GetLastError();
+  EXPECT_EQ(1, monitor.OpenPorts());
+  EXPECT_TRUE(Vi1284_ClosePort(handle));
 }
 
 }  // namespace
