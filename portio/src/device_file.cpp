@@ -10,9 +10,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <climits>
 #include <cstdlib>
+
+#include "poll_wait.h"
 
 namespace tgx::portio {
 namespace {
@@ -21,54 +21,6 @@ namespace {
 // with its two-byte big-endian length prefix, cut to the request size.
 constexpr unsigned long UsblpGetDeviceId(std::size_t length) {
   return _IOC(_IOC_READ, 'P', 1, length);
-}
-
-DWORD DeviceError(int err) {
-  switch (err) {
-    case ENODEV:
-    case ENXIO:
-    case ESHUTDOWN:
-    case EPIPE: return ERROR_DEVICE_NOT_CONNECTED;
-    case EIO: return ERROR_GEN_FAILURE;
-    default: return Win32ErrorFromErrno(err);
-  }
-}
-
-// A wait limit on the monotonic clock; INFINITE never expires.
-class Deadline {
- public:
-  explicit Deadline(DWORD milliseconds)
-      : infinite_(milliseconds == INFINITE),
-        end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds)) {}
-
-  // Milliseconds left, as poll takes them (-1: no limit).
-  int RemainingForPoll() const {
-    if (infinite_) return -1;
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return 0;
-    return left.count() > INT_MAX ? INT_MAX : static_cast<int>(left.count());
-  }
-
- private:
-  bool infinite_;
-  std::chrono::steady_clock::time_point end_;
-};
-
-enum class WaitOutcome { kReady, kTimedOut, kFailed };
-
-// Waits until fd is ready for events (or has hung up).
-WaitOutcome WaitFor(int fd, short events, const Deadline& deadline, DWORD* error) {
-  for (;;) {
-    pollfd p{fd, events, 0};
-    const int rc = poll(&p, 1, deadline.RemainingForPoll());
-    if (rc > 0) return WaitOutcome::kReady;
-    if (rc == 0) return WaitOutcome::kTimedOut;
-    if (errno != EINTR) {
-      *error = DeviceError(errno);
-      return WaitOutcome::kFailed;
-    }
-  }
 }
 
 // A pty standing in for a printer must pass every byte through unchanged.

@@ -10,18 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "io_result.h"
 #include "tgx/win32.h"
 
 namespace tgx::portio {
-
-// Outcome of one request: error ERROR_SUCCESS, or the Win32 error; bytes is
-// what moved either way. A time-out is ERROR_OPERATION_ABORTED (a cancelled
-// request), with whatever moved before it.
-struct IoResult {
-  DWORD error = ERROR_SUCCESS;
-  std::size_t bytes = 0;
-  bool ok() const { return error == ERROR_SUCCESS; }
-};
 
 // Data error on the device (a Win32 code the platform layer does not name).
 inline constexpr DWORD ERROR_CRC = 23;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "tgx/registry.h"
+
 namespace tgx::portio {
 
 enum class MonitorInterface { kNt, k9x };
@@ -15,5 +17,9 @@ enum class MonitorInterface { kNt, k9x };
 // "SYSFMON" monitor's library. Null with the last error set when the port is not
 // listed, or its monitor has no library.
 std::optional<std::string> FindPortMonitor(std::string_view portName, MonitorInterface kind);
+
+// The port's own key (its settings), read-only; empty with the last error set
+// when no monitor lists the port.
+RegKey OpenPortSettings(std::string_view portName);
 
 }  // namespace tgx::portio

@@ -229,14 +229,13 @@ void RegisterPort(const char* monitor, const char* port, const std::string& driv
   RegKey key;
   ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, monitorKey.c_str(), KEY_ALL_ACCESS));
   if (!driver.empty()) {
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegSetValueExA(key.get(), "Driver", 0, REG_SZ,
-                             reinterpret_cast<const BYTE*>(driver.c_str()),
-                             static_cast<DWORD>(driver.size() + 1)));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "Driver", 0, REG_SZ,
+                                            reinterpret_cast<const BYTE*>(driver.c_str()),
+                                            static_cast<DWORD>(driver.size() + 1)));
   }
   RegKey portKey;
-  ASSERT_EQ(ERROR_SUCCESS, portKey.Create(key.get(), (std::string("Ports\\") + port).c_str(),
-                                          KEY_ALL_ACCESS));
+  ASSERT_EQ(ERROR_SUCCESS,
+            portKey.Create(key.get(), (std::string("Ports\\") + port).c_str(), KEY_ALL_ACCESS));
 }
 
 TEST(MonitorLookup, PortIsFoundUnderItsMonitorInAnyCase) {
