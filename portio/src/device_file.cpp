@@ -141,11 +141,10 @@ IoResult DeviceFile::Write(std::span<const BYTE> data, DWORD timeoutMs) {
   std::size_t done = 0;
   while (done < data.size()) {
     const ssize_t n = write(fd_, data.data() + done, data.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-      continue;
-    }
     if (n < 0 && errno != EAGAIN && errno != EINTR) return {DeviceError(errno), done};
+    if (n > 0) done += static_cast<std::size_t>(n);
+    if (done == data.size()) break;
+    // A short write means the device is full: wait for room rather than ask again.
     DWORD error = ERROR_SUCCESS;
     switch (WaitFor(fd_, POLLOUT, deadline, &error)) {
       case WaitOutcome::kTimedOut: return {ERROR_OPERATION_ABORTED, done};
