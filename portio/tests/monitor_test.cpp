@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "holder.h"
 #include "testsupport.h"
 #include "tgx/portio.h"
 #include "tgx/registry.h"
@@ -273,6 +274,20 @@ TEST(MonitorLookup, Win9xUsbPrnPortsOfTheLocalPortMonitorUseSysfmon) {
   VI1284_HANDLE handle = 0;
   ASSERT_TRUE(Vi1284_OpenPort("USBPRN02", kReadWrite, &handle)) << GetLastError();
   EXPECT_EQ(1, monitor.OpenPorts());
+  EXPECT_TRUE(Vi1284_ClosePort(handle));
+}
+
+TEST(MonitorLookup, AnotherProcessHoldingAMonitorPortLocksItOut) {
+  TestMonitor monitor;
+  RegisterPort("Test Monitor", "HELD", monitor.path());
+  test::Holder holder("HELD");
+  ASSERT_EQ("opened", holder.Report());
+  VI1284_HANDLE handle = 4;
+  EXPECT_FALSE(Vi1284_OpenPort("HELD", kReadWrite, &handle));
+  EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+  EXPECT_EQ(0u, handle);
+  holder.Kill();
+  ASSERT_TRUE(Vi1284_OpenPort("HELD", kReadWrite, &handle)) << GetLastError();
   EXPECT_TRUE(Vi1284_ClosePort(handle));
 }
 

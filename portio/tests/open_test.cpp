@@ -2,25 +2,21 @@
 // and the exclusive use of a port across handles and processes.
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "holder.h"
 #include "pty_device.h"
-#include "testsupport.h"
 #include "tgx/portio.h"
 #include "tgx/win32.h"
-
-extern char** environ;
 
 namespace tgx::portio {
 namespace {
 
+using test::Holder;
 using test::PtyDevice;
 
 constexpr uint32_t kReadWrite = VI1284_GENERIC_READ | VI1284_GENERIC_WRITE;
@@ -112,61 +108,6 @@ TEST(OpenPort, SecondOpenerOfAUsbPortWaitsForTheFirstToClose) {
   ASSERT_TRUE(Vi1284_OpenPort("USB001", kReadWrite, &second)) << GetLastError();
   EXPECT_TRUE(Vi1284_ClosePort(second));
 }
-
-// A process that holds a port open until its standard input closes.
-class Holder {
- public:
-  explicit Holder(const char* port) {
-    int toChild[2], fromChild[2];
-    if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
-    const std::string program = (tgx::test::BinDir() / "portio_helper_holder").string();
-    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(port), nullptr};
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(toChild[0]);
-    close(fromChild[1]);
-    stdin_ = toChild[1];
-    stdout_ = fromChild[0];
-  }
-  ~Holder() {
-    Kill();
-    if (stdin_ >= 0) close(stdin_);
-    if (stdout_ >= 0) close(stdout_);
-  }
-  // The first line the helper printed.
-  std::string Report() {
-    std::string line;
-    char c;
-    while (read(stdout_, &c, 1) == 1 && c != '\n') line.push_back(c);
-    return line;
-  }
-  // Ends the helper: orderly (its port is closed) or by SIGKILL.
-  int Release() {
-    close(stdin_);
-    stdin_ = -1;
-    return Wait();
-  }
-  void Kill() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    Wait();
-  }
-
- private:
-  int Wait() {
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return status;
-  }
-  pid_t pid_ = -1;
-  int stdin_ = -1;
-  int stdout_ = -1;
-};
 
 TEST(OpenPort, AnotherProcessHoldingTheUsbPortLocksItOutUntilItEnds) {
   PtyDevice usb("/dev/usb/lp0");
