@@ -16,17 +16,19 @@
 namespace tgx::portio {
 namespace {
 
-// The longest port name passed to a monitor, in UTF-16 units.
-constexpr std::size_t kMaxWideName = 520;
-
-// Keeps the error a monitor reported, or names a failure it left unexplained.
-BOOL MonitorFailed() {
+// Calls a monitor function: TRUE, or FALSE with the error the monitor
+// reported (ERROR_GEN_FAILURE when it gave none).
+template <class Call>
+BOOL CallMonitor(Call call) {
+  SetLastError(ERROR_SUCCESS);
+  if (call()) return TRUE;
   return Fail(GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_GEN_FAILURE);
 }
 
-// The port name in UTF-16 (from UTF-8; a byte that is not UTF-8 stands for
-// itself), NUL-terminated. Null when it is longer than a monitor takes.
-std::optional<std::u16string> WideName(std::string_view name) {
+// The port name in UTF-16, the form NT monitors take (from UTF-8, the system's
+// code page; a byte that is not UTF-8 stands for itself). Port names are
+// shorter than 260 bytes, well within the 520 units a monitor accepts.
+std::u16string WideName(std::string_view name) {
   std::u16string wide;
   for (std::size_t i = 0; i < name.size();) {
     const auto lead = static_cast<unsigned char>(name[i]);
@@ -50,10 +52,6 @@ std::optional<std::u16string> WideName(std::string_view name) {
     } else {
       wide.push_back(static_cast<char16_t>(code));
     }
-  }
-  if (wide.size() > kMaxWideName) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return std::nullopt;
   }
   return wide;
 }
@@ -80,9 +78,25 @@ class MonitorSession {
   const Table& table() const { return table_; }
   PORTMON_HANDLE port() const { return port_; }
   bool open() const { return open_; }
-  void Opened(PORTMON_HANDLE port) {
+
+  // Opens the monitor's port and starts a document on it; a start that fails
+  // closes the port again.
+  template <class DocInfo>
+  BOOL Begin(Text* name, DWORD level, DocInfo& document) {
+    PORTMON_HANDLE port = nullptr;
+    if (!CallMonitor([&] { return table_.pfnOpenPort(name, &port); })) return FALSE;
+    Text printer[1] = {};
+    if (!CallMonitor([&] {
+          return table_.pfnStartDocPort(port, printer, 0, level,
+                                        reinterpret_cast<BYTE*>(&document));
+        })) {
+      const DWORD error = GetLastError();
+      table_.pfnClosePort(port);
+      return Fail(error);
+    }
     port_ = port;
     open_ = true;
+    return TRUE;
   }
 
   // Ends the document and closes the monitor's port, once.
@@ -94,33 +108,33 @@ class MonitorSession {
   }
 
   BOOL Read(std::span<BYTE> buffer, DWORD* read) {
-    return table_.pfnReadPort(port_, buffer.data(), static_cast<DWORD>(buffer.size()), read)
-               ? TRUE
-               : MonitorFailed();
+    return CallMonitor([&] {
+      return table_.pfnReadPort(port_, buffer.data(), static_cast<DWORD>(buffer.size()), read);
+    });
   }
 
   BOOL Write(std::span<const BYTE> data, DWORD* written) {
-    return table_.pfnWritePort(port_, const_cast<BYTE*>(data.data()),
-                               static_cast<DWORD>(data.size()), written)
-               ? TRUE
-               : MonitorFailed();
+    return CallMonitor([&] {
+      return table_.pfnWritePort(port_, const_cast<BYTE*>(data.data()),
+                                 static_cast<DWORD>(data.size()), written);
+    });
   }
 
   BOOL GetPrinterData(DWORD code, std::span<const BYTE> input, std::span<BYTE> output,
                       DWORD* returned) {
     if (!table_.pfnGetPrinterDataFromPort) return Fail(ERROR_NOT_SUPPORTED);
-    return table_.pfnGetPrinterDataFromPort(
-               port_, code, nullptr, reinterpret_cast<Text*>(const_cast<BYTE*>(input.data())),
-               static_cast<DWORD>(input.size()), reinterpret_cast<Text*>(output.data()),
-               static_cast<DWORD>(output.size()), returned)
-               ? TRUE
-               : MonitorFailed();
+    return CallMonitor([&] {
+      return table_.pfnGetPrinterDataFromPort(
+          port_, code, nullptr, reinterpret_cast<Text*>(const_cast<BYTE*>(input.data())),
+          static_cast<DWORD>(input.size()), reinterpret_cast<Text*>(output.data()),
+          static_cast<DWORD>(output.size()), returned);
+    });
   }
 
   BOOL SetPortTimeOuts(const CommTimeouts& timeouts) {
     if (!table_.pfnSetPortTimeOuts) return Fail(ERROR_NOT_SUPPORTED);
     CommTimeouts copy = timeouts;
-    return table_.pfnSetPortTimeOuts(port_, &copy, 0) ? TRUE : MonitorFailed();
+    return CallMonitor([&] { return table_.pfnSetPortTimeOuts(port_, &copy, 0); });
   }
 
  private:
@@ -136,19 +150,10 @@ class NtMonitorPort final : public Port {
       : lock_(std::move(lock)), session_(std::move(library), table) {}
   ~NtMonitorPort() override { session_.EndAndClose(); }
 
+  // Level 1 with an empty document record.
   BOOL Open(std::u16string name) {
-    PORTMON_HANDLE port = nullptr;
-    if (!session_.table().pfnOpenPort(name.data(), &port)) return MonitorFailed();
     PORTMON_DOC_INFO_1W document{};
-    char16_t printer[] = u"";
-    if (!session_.table().pfnStartDocPort(port, printer, 0, 1,
-                                          reinterpret_cast<BYTE*>(&document))) {
-      const DWORD error = GetLastError();
-      session_.table().pfnClosePort(port);
-      return Fail(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
-    }
-    session_.Opened(port);
-    return TRUE;
+    return session_.Begin(name.data(), 1, document);
   }
 
   BOOL Read(std::span<BYTE> buffer, DWORD* read) override { return session_.Read(buffer, read); }
@@ -178,23 +183,16 @@ class Win9xMonitorPort final : public Port {
       : session_(std::move(library), table), usbPrn_(usbPrn) {}
   ~Win9xMonitorPort() override { session_.EndAndClose(); }
 
+  // Level 2 with a zeroed document record; a USB printer port is given its
+  // read time-out.
   BOOL Open(std::string name) {
-    PORTMON_HANDLE port = nullptr;
-    if (!session_.table().pfnOpenPort(name.data(), &port)) return MonitorFailed();
     PORTMON_DOC_INFO_2A document{};
-    char printer[] = "";
-    if (!session_.table().pfnStartDocPort(port, printer, 0, 2,
-                                          reinterpret_cast<BYTE*>(&document))) {
-      const DWORD error = GetLastError();
-      session_.table().pfnClosePort(port);
-      return Fail(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
-    }
+    if (!session_.Begin(name.data(), 2, document)) return FALSE;
     if (usbPrn_ && session_.table().pfnSetPortTimeOuts) {
       CommTimeouts readTimeout{0, 0, PORTMON_USBPRN_READ_TIMEOUT, 0, 0};
-      session_.table().pfnSetPortTimeOuts(port, &readTimeout, 0);
+      session_.table().pfnSetPortTimeOuts(session_.port(), &readTimeout, 0);
     }
     carryFill_ = 0;
-    session_.Opened(port);
     return TRUE;
   }
 
@@ -297,12 +295,8 @@ std::unique_ptr<Port> OpenNtMonitorPort(std::string_view name, const char* monit
   if (!library) return nullptr;
   const auto initialize = library.Proc<PORTMON_INITIALIZE_PRINT_MONITOR_FN>(PORTMON_NT_ENTRY);
   if (!initialize) return nullptr;
-  SetLastError(ERROR_SUCCESS);
-  const PORTMON_MONITOREX* monitor = initialize(nullptr);
-  if (!monitor) {
-    MonitorFailed();
-    return nullptr;
-  }
+  const PORTMON_MONITOREX* monitor = nullptr;
+  if (!CallMonitor([&] { return (monitor = initialize(nullptr)) != nullptr; })) return nullptr;
   // The whole table must be there before any entry of it is read.
   if (monitor->dwMonitorSize < sizeof(PORTMON_MONITOR_W)) {
     SetLastError(ERROR_INVALID_DATA);
@@ -313,10 +307,8 @@ std::unique_ptr<Port> OpenNtMonitorPort(std::string_view name, const char* monit
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
-  auto wide = WideName(name);
-  if (!wide) return nullptr;
   auto port = std::make_unique<NtMonitorPort>(std::move(*lock), std::move(library), table);
-  if (!port->Open(std::move(*wide))) return nullptr;
+  if (!port->Open(WideName(name))) return nullptr;
   return port;
 }
 
@@ -326,11 +318,7 @@ std::unique_ptr<Port> Open9xMonitorPort(std::string_view name, const char* monit
   const auto initialize = library.Proc<PORTMON_INITIALIZE_MONITOR_EX_FN>(PORTMON_9X_ENTRY);
   if (!initialize) return nullptr;
   PORTMON_MONITOR_A table{};
-  SetLastError(ERROR_SUCCESS);
-  if (!initialize(nullptr, &table)) {
-    MonitorFailed();
-    return nullptr;
-  }
+  if (!CallMonitor([&] { return initialize(nullptr, &table); })) return nullptr;
   if (!HasRequiredEntries(table, false)) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
