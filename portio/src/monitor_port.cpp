@@ -7,6 +7,7 @@
 #include <string>
 #include <type_traits>
 
+#include "carry_over.h"
 #include "device_file.h"
 #include "monitor_registry.h"
 #include "port_lock.h"
@@ -192,7 +193,7 @@ class Win9xMonitorPort final : public Port {
       CommTimeouts readTimeout{0, 0, PORTMON_USBPRN_READ_TIMEOUT, 0, 0};
       session_.table().pfnSetPortTimeOuts(session_.port(), &readTimeout, 0);
     }
-    carryFill_ = 0;
+    carry_.Clear();
     return TRUE;
   }
 
@@ -235,8 +236,7 @@ class Win9xMonitorPort final : public Port {
   // USB printer ports deliver whole 256-byte chunks: read as many as the
   // shortfall needs, the carry-over first, the surplus kept for the next call.
   BOOL ReadUsbPrn(std::span<BYTE> buffer, DWORD* read) {
-    std::size_t delivered = std::min(carryFill_, buffer.size());
-    TakeFromCarry(buffer.first(delivered));
+    std::size_t delivered = carry_.TakeInto(buffer);
     std::size_t planned =
         delivered < buffer.size() ? ((buffer.size() - delivered - 1) >> 8) + 1 : 0;
     for (; planned != 0 && delivered < buffer.size(); --planned) {
@@ -255,27 +255,18 @@ class Win9xMonitorPort final : public Port {
       const std::size_t used = std::min<std::size_t>(got, buffer.size() - delivered);
       std::memcpy(buffer.data() + delivered, chunk.data(), used);
       delivered += used;
-      std::memcpy(carry_.data(), chunk.data() + used, got - used);
-      carryFill_ = got - used;
+      carry_.Keep(std::span<const BYTE>(chunk).subspan(used, got - used));
       if (got == 0) break;
     }
     *read = static_cast<DWORD>(delivered);
     return TRUE;
   }
 
-  void TakeFromCarry(std::span<BYTE> out) {
-    if (out.empty()) return;
-    std::memcpy(out.data(), carry_.data(), out.size());
-    std::memmove(carry_.data(), carry_.data() + out.size(), carryFill_ - out.size());
-    carryFill_ -= out.size();
-  }
-
   void PortLost() { session_.EndAndClose(); }
 
   MonitorSession<PORTMON_MONITOR_A> session_;
   bool usbPrn_;
-  std::array<BYTE, kUsbPrnChunk> carry_{};
-  std::size_t carryFill_ = 0;
+  CarryOver<kUsbPrnChunk> carry_;
 };
 
 template <class Table>

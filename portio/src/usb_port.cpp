@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "carry_over.h"
 #include "device_file.h"
 #include "device_id.h"
 #include "io_timeouts.h"
@@ -96,8 +97,7 @@ class UsbPort final : public Port {
     std::size_t delivered = 0;
     for (;;) {
       std::span<BYTE> wanted = buffer.subspan(delivered);
-      const std::size_t fromCarry = std::min(carryFill_, wanted.size());
-      TakeFromCarry(wanted.first(fromCarry));
+      const std::size_t fromCarry = carry_.TakeInto(wanted);
       wanted = wanted.subspan(fromCarry);
       std::size_t fromDevice = 0;
       DWORD error = ERROR_SUCCESS;
@@ -107,12 +107,12 @@ class UsbPort final : public Port {
         const std::size_t size =
             (wanted.size() + kUsbPacketSize - 1) / kUsbPacketSize * kUsbPacketSize;
         const IoResult result =
-            device_.ReadSome(wanted, std::span<BYTE>(carry_).first(size - wanted.size()),
+            device_.ReadSome(wanted, carry_.Space().first(size - wanted.size()),
                              TotalTimeout(timeouts_.ReadTotalTimeoutConstant,
                                           timeouts_.ReadTotalTimeoutMultiplier, size));
         error = result.error;
         fromDevice = std::min(result.bytes, wanted.size());
-        carryFill_ = result.bytes - fromDevice;
+        carry_.Filled(result.bytes - fromDevice);
         if (IsDeviceGoneError(error)) DeviceGone();
       }
       const std::size_t step = fromCarry + fromDevice;
@@ -124,13 +124,6 @@ class UsbPort final : public Port {
       if (delivered == buffer.size() || step == 0) return TRUE;
       if (GetTickCount() - start >= timeouts_.ReadTotalTimeoutConstant) return TRUE;
     }
-  }
-
-  void TakeFromCarry(std::span<BYTE> out) {
-    if (out.empty()) return;
-    std::memcpy(out.data(), carry_.data(), out.size());
-    std::memmove(carry_.data(), carry_.data() + out.size(), carryFill_ - out.size());
-    carryFill_ -= out.size();
   }
 
   // The printer's device ID: the driver's query, else the sysfs ID file.
@@ -166,8 +159,7 @@ class UsbPort final : public Port {
   unsigned index_;
   bool open_ = true;
   CommTimeouts timeouts_ = kUsbDefaultTimeouts;
-  std::array<BYTE, kUsbPacketSize> carry_{};
-  std::size_t carryFill_ = 0;
+  CarryOver<kUsbPacketSize> carry_;
 };
 
 }  // namespace
