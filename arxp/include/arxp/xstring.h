@@ -1,0 +1,115 @@
+// Xstring: the UTF-16 string of the XML library. All text in the library is held
+// as 16-bit UTF-16 code units; conversions to the Japanese multibyte encodings
+// happen at the edges.
+#pragma once
+
+#include <cstddef>
+#include <iosfwd>
+
+#include "arxp/export.h"
+
+namespace arxp {
+
+class ARXP_EXPORT Xstring {
+ public:
+  // A null string: isNull() is true and length() is -1.
+  static const Xstring Null;
+
+  Xstring() noexcept = default;
+  // From a zero-terminated text in the OS encoding (Shift_JIS); CR LF becomes LF.
+  // A null pointer gives a null string.
+  Xstring(const char* text);           // NOLINT(google-explicit-constructor)
+  Xstring(const unsigned char* text);  // NOLINT(google-explicit-constructor)
+  // From a zero-terminated UTF-16 text; CR LF and a lone CR become LF.
+  Xstring(const char16_t* text);  // NOLINT(google-explicit-constructor)
+  // A bulk view of caller-owned UTF-16 data, which must outlive the string. Taken as
+  // it is: no line-end changes, no terminating zero needed.
+  Xstring(const char16_t* data, int length);
+  // Copies own their units, also when `other` is a bulk view.
+  Xstring(const Xstring& other);
+  Xstring(Xstring&& other) noexcept;
+  ~Xstring();
+
+  Xstring& operator=(const Xstring& other);
+  Xstring& operator=(Xstring&& other) noexcept;
+  Xstring& operator=(const char* text);
+  Xstring& operator=(const char16_t* text);
+
+  // Appending to a null string makes it non-null; a bulk view becomes an owned copy.
+  Xstring& operator+=(const Xstring& other);
+  Xstring& operator+=(const char* text);
+  Xstring& operator+=(const char16_t* text);
+  Xstring& operator+=(char16_t unit);
+
+  // Compares the units with those of a text in the OS encoding; a null string
+  // equals no text.
+  bool operator==(const char* text) const;
+  bool operator!=(const char* text) const { return !(*this == text); }
+  // Same units (two null strings are equal; null differs from empty).
+  bool operator==(const Xstring& other) const;
+  bool operator!=(const Xstring& other) const { return !(*this == other); }
+
+  int length() const { return bulk_ ? bulk_length_ : length_; }
+  bool isNull() const { return !bulk_ && length_ < 0; }
+  bool isBulk() const { return bulk_ != nullptr; }
+  // The units; zero-terminated unless the string is a bulk view. Never null.
+  const char16_t* data() const;
+  const char16_t* c_str() const { return data(); }
+
+  // Makes room for `length` units, so that appending up to there does not move the
+  // units again. A bulk view becomes an owned copy; a null string stays null.
+  void reserve(int length);
+
+  // Up to `count` units from `start` (a negative count: to the end), clamped to the
+  // string. A null string gives a null string.
+  Xstring substr(int start, int count = -1) const;
+  // Index of the first occurrence of a text in the OS encoding, -1 when absent, 0
+  // for an empty pattern.
+  int find(const char* pattern) const;
+
+  // Conversions. The forms with a buffer write there and return it; the forms
+  // without write into one library-wide scratch buffer that the next conversion
+  // of any string overwrites (one thread at a time).
+  // Buffer sizes: length() + 1 bytes for ascii_str, mbcsCapacity() for the others.
+  char* ascii_str(char* buffer) const;  // low byte of each unit
+  const char* ascii_str() const;
+  char* sjis_str(char* buffer) const;
+  const char* sjis_str() const;
+  char* euc_str(char* buffer) const;
+  const char* euc_str() const;
+  char* jis_str(char* buffer) const;
+  const char* jis_str() const;
+  char* os_str(char* buffer) const;  // the OS encoding, Shift_JIS
+  const char* os_str() const;
+  // A zero-terminated copy of the units (length() + 1 units); without a buffer,
+  // data() itself.
+  char16_t* unicode_str(char16_t* buffer) const;
+  const char16_t* unicode_str() const;
+
+  // Bytes a conversion of this string to `encoding` may need, terminating zero
+  // included.
+  std::size_t mbcsCapacity(int encoding) const;
+
+  // Frees the scratch buffer of the conversions without a buffer.
+  static void releaseScratch();
+
+ private:
+  void assignText(const char* text);
+  void assignUnits(const char16_t* text);
+  void appendUnits(const char16_t* units, int count);
+  void grow(int length);
+  void reset();
+  const char* convertToScratch(int encoding) const;
+
+  char16_t* buffer_ = nullptr;  // owned units, zero-terminated
+  int length_ = -1;             // owned length; -1 marks the null string
+  int capacity_ = 0;            // units the buffer holds before its terminating zero
+  const char16_t* bulk_ = nullptr;
+  int bulk_length_ = 0;
+};
+
+ARXP_EXPORT Xstring operator+(const Xstring& a, const Xstring& b);
+// Writes the string in the OS encoding.
+ARXP_EXPORT std::ostream& operator<<(std::ostream& out, const Xstring& s);
+
+}  // namespace arxp
