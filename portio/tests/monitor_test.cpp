@@ -25,7 +25,7 @@ std::string Plugin(const char* name) {
 }
 
 // The test's own view of the test monitor: the same loaded instance the
-// library uses, through the monitor's inspection functions.
+// library uses, through the functions the test monitor exports for tests.
 class TestMonitor {
  public:
   TestMonitor() : path_(Plugin("portio_testmon")), handle_(dlopen(path_.c_str(), RTLD_NOW)) {
