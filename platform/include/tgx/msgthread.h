@@ -108,6 +108,7 @@ class MessageLoop {
  private:
   explicit MessageLoop(std::shared_ptr<detail::LoopCore> core) : core_(std::move(core)) {}
   friend class detail::LoopCore;
+  friend class MessageThread;
   friend int WSAAsyncSelect(SOCKET socket, const MessageLoop& loop, UINT message, long events);
 
   std::shared_ptr<detail::LoopCore> core_;
