@@ -7,8 +7,8 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/epoll.h>
-#include <sys/pidfd.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +25,12 @@ extern char** environ;
 
 namespace tgx {
 namespace {
+
+// Direct system calls: glibc 2.36's <sys/pidfd.h> lacks C linkage for C++.
+int OpenPidfd(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+int SignalPidfd(int pidfd, int signal) {
+  return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0));
+}
 
 // Reaps the processes whose handles were closed while they still ran. Its
 // thread runs only while it has processes to wait for. Never destroyed, so that
@@ -133,7 +139,7 @@ class ProcessObject final : public KernelObject {
       return FALSE;
     }
     terminateCode_ = exitCode;
-    if (pidfd_send_signal(pidfd_, SIGKILL, nullptr, 0) != 0) {
+    if (SignalPidfd(pidfd_, SIGKILL) != 0) {
       terminateCode_.reset();
       SetLastError(errno == ESRCH ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(errno));
       return FALSE;
@@ -424,7 +430,7 @@ BOOL CreateProcessA(const char* applicationName, const char* commandLine,
   }
   // The child is ours and unreaped, so its pid cannot be reused before this.
   // A pidfd is close-on-exec from the start.
-  const int pidfd = pidfd_open(pid, 0);
+  const int pidfd = OpenPidfd(pid);
   if (pidfd < 0) {
     const DWORD error = SetLastErrorFromErrno();
     kill(pid, SIGKILL);
