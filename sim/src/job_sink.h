@@ -1,0 +1,64 @@
+// Where a printer's job data goes: counted, hashed with SHA-256 and optionally
+// appended to a file, both per job and over the printer's whole life.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <string>
+
+struct evp_md_ctx_st;
+
+namespace printersim {
+
+class Sha256 {
+ public:
+  Sha256();
+  ~Sha256();
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
+  void Update(std::span<const std::uint8_t> bytes);
+  void Reset();
+  // The digest of what was fed so far, in lower-case hex; the running state stays.
+  std::string HexDigest() const;
+
+ private:
+  struct CtxDeleter {
+    void operator()(evp_md_ctx_st* ctx) const;
+  };
+  std::unique_ptr<evp_md_ctx_st, CtxDeleter> ctx_;
+};
+
+class JobSink {
+ public:
+  // Opens the job file (truncated); returns an error text or empty.
+  std::string OpenFile(const std::string& path);
+
+  void BeginJob();
+  void Write(std::span<const std::uint8_t> bytes);
+  void EndJob(bool cancelled);
+  bool job_active() const { return job_active_; }
+
+  std::uint64_t job_bytes() const { return job_bytes_; }
+  std::string job_sha256() const { return job_hash_.HexDigest(); }
+  std::uint64_t total_bytes() const { return total_bytes_; }
+  std::string total_sha256() const { return total_hash_.HexDigest(); }
+  std::uint64_t jobs_started() const { return jobs_started_; }
+  std::uint64_t jobs_ended() const { return jobs_ended_; }
+  std::uint64_t jobs_cancelled() const { return jobs_cancelled_; }
+  // Forgets every count and hash (the file keeps what it has).
+  void Reset();
+
+ private:
+  struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, FileCloser> file_;
+  bool job_active_ = false;
+  std::uint64_t job_bytes_ = 0, total_bytes_ = 0;
+  std::uint64_t jobs_started_ = 0, jobs_ended_ = 0, jobs_cancelled_ = 0;
+  Sha256 job_hash_, total_hash_;
+};
+
+}  // namespace printersim
