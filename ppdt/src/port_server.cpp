@@ -94,7 +94,9 @@ void PortServer::Control(RequestBlock block) {
     ok = device_->Control(controlCode, inputLength ? block.inputArea() : nullptr, inputLength,
                           outputLength ? block.outputArea() : nullptr, outputLength, &returned);
   }
-  block.setByteCount(returned < outputLength ? returned : outputLength);
+  // A write's count is what the device took from the input, so it is not
+  // bounded by the output length; no count exceeds an area.
+  block.setByteCount(RequestBlock::Clamp(returned));
   StoreResult(block, ok);
 }
 

@@ -1,21 +1,27 @@
 // The simulator backend: "\\.\<name>" is the Unix socket
 // $TGX_DEVICE_ROOT/dev/ppdt/<name> of printersim; each device control is one
 // request and one answer on it (framing in printersim/ppdt_protocol.h).
+// Connecting opens the device; the simulator answers the connection with the
+// outcome of the open.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "device.h"
-#include "sim_framing.h"
+#include "printersim/ppdt_protocol.h"
 
 namespace tgx::ppdt {
 namespace {
+
+namespace wire = printersim::ppdt;
 
 class SocketDevice final : public Device {
  public:
@@ -27,21 +33,50 @@ class SocketDevice final : public Device {
   BOOL Control(DWORD controlCode, const void* input, DWORD inputLength, void* output,
                DWORD outputLength, DWORD* returned) override {
     *returned = 0;
-    std::vector<std::byte> request;
-    EncodeControlRequest(request, controlCode, input, inputLength, outputLength);
-    if (!WriteAll(request.data(), request.size())) return Gone();
-    std::byte header[kControlAnswerHeaderSize];
-    if (!ReadAll(header, sizeof header)) return Gone();
-    const ControlAnswer answer = DecodeControlAnswerHeader(header);
-    // A device never returns more than it was asked for; an answer that does
-    // is a broken device, not data to copy.
-    if (answer.returned > outputLength) return Gone();
-    if (answer.returned && !ReadAll(output, answer.returned)) return Gone();
-    if (!answer.success) {
-      SetLastError(answer.error ? answer.error : ERROR_GEN_FAILURE);
+    if (inputLength > wire::kMaxBuffer || outputLength > wire::kMaxBuffer) {
+      SetLastError(ERROR_INVALID_PARAMETER);
       return FALSE;
     }
-    *returned = answer.returned;
+    wire::RequestHeader header;
+    header.control_code = controlCode;
+    header.input_length = inputLength;
+    header.output_length = outputLength;
+    header.output_data_length = wire::SendsOutputBuffer(controlCode) ? outputLength : 0;
+    std::vector<std::uint8_t> request(wire::kRequestHeaderSize + inputLength +
+                                      header.output_data_length);
+    wire::WriteRequestHeader(request.data(), header);
+    if (inputLength) std::memcpy(&request[wire::kRequestHeaderSize], input, inputLength);
+    if (header.output_data_length) {
+      std::memcpy(&request[wire::kRequestHeaderSize + inputLength], output,
+                  header.output_data_length);
+    }
+    if (!WriteAll(request.data(), request.size())) return Gone();
+
+    wire::AnswerHeader answer;
+    if (!ReadAnswer(answer)) return Gone();
+    // A device never returns more than it was asked for; an answer that does
+    // is a broken device, not data to copy.
+    if (answer.data_length > outputLength) return Gone();
+    if (answer.data_length && !ReadAll(output, answer.data_length)) return Gone();
+    if (answer.status != ERROR_SUCCESS) {
+      SetLastError(answer.status);
+      return FALSE;
+    }
+    *returned = answer.bytes_returned;
+    return TRUE;
+  }
+
+  // The answer to the connection: the outcome of the open.
+  BOOL AwaitOpen() {
+    wire::AnswerHeader answer;
+    if (!ReadAnswer(answer) || answer.data_length != 0) {
+      SetLastError(ERROR_DEV_NOT_EXIST);
+      return FALSE;
+    }
+    if (answer.status != ERROR_SUCCESS) {
+      SetLastError(answer.status);
+      return FALSE;
+    }
     return TRUE;
   }
 
@@ -62,6 +97,11 @@ class SocketDevice final : public Device {
       size -= static_cast<std::size_t>(n);
     }
     return true;
+  }
+
+  bool ReadAnswer(wire::AnswerHeader& answer) {
+    std::uint8_t header[wire::kAnswerHeaderSize];
+    return ReadAll(header, sizeof header) && wire::ReadAnswerHeader(header, answer);
   }
 
   bool ReadAll(void* data, std::size_t size) {
@@ -125,7 +165,9 @@ class SimulatorBackend final : public DeviceBackend {
                                                         : Win32ErrorFromErrno(err));
       return nullptr;
     }
-    return std::make_unique<SocketDevice>(fd);
+    auto device = std::make_unique<SocketDevice>(fd);
+    if (!device->AwaitOpen()) return nullptr;
+    return device;
   }
 };
 
