@@ -45,13 +45,14 @@ class ClientProcess {
     out_ = fromChild[0];
   }
 
+  // Kills the process (as a crash would: nothing is released by the library).
   ~ClientProcess() {
-    close(in_);
-    close(out_);
     if (pid_ > 0) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
+    close(in_);
+    close(out_);
   }
 
   ClientProcess(const ClientProcess&) = delete;
