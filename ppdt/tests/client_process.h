@@ -22,8 +22,10 @@ namespace tgx::ppdt::test {
 
 class ClientProcess {
  public:
-  // extraEnvironment: "NAME=value" entries added to (or overriding) ours.
-  explicit ClientProcess(const std::vector<std::string>& extraEnvironment = {}) {
+  // extraEnvironment: "NAME=value" entries added to (or overriding) ours;
+  // library: the file the client loads instead of ppdtlib from its directory.
+  explicit ClientProcess(const std::vector<std::string>& extraEnvironment = {},
+                         const std::string& library = {}) {
     int toChild[2], fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) std::abort();
     posix_spawn_file_actions_t actions;
@@ -31,7 +33,8 @@ class ClientProcess {
     posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
     const std::string program = (tgx::test::BinDir() / "helper_ppdt_client").string();
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    char* argv[] = {const_cast<char*>(program.c_str()),
+                    library.empty() ? nullptr : const_cast<char*>(library.c_str()), nullptr};
     std::vector<std::string> environment = extraEnvironment;
     for (char** entry = environ; *entry; ++entry) environment.push_back(*entry);
     std::vector<char*> envp;

@@ -14,6 +14,8 @@
 //   xacquire|xrelease|xconfirm|xclose SLOT      -> "<result>"
 //   init | term                       -> "<result>"
 //   unload                            -> "1": the library is freed
+// The library is ppdtlib from the client's directory, or the file named by the
+// first argument.
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -161,8 +163,8 @@ std::string Run(const std::string& line) {
 
 }  // namespace
 
-int main() {
-  g_library = tgx::Module::Load("ppdtlib.dll");
+int main(int argc, char** argv) {
+  g_library = tgx::Module::Load(argc > 1 ? argv[1] : "ppdtlib.dll");
   if (!g_library) {
     std::fprintf(stderr, "ppdtlib not loaded: %lu\n",
                  static_cast<unsigned long>(tgx::GetLastError()));

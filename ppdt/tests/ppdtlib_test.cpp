@@ -123,6 +123,17 @@ TEST(PpdtLibrary, AMissingDeviceFailsTheOpenAndShutsTheNewWorkerDown) {
   EXPECT_TRUE(Eventually([] { return !WorkerPresent(0) && WorkerPids().empty(); }));
 }
 
+TEST(PpdtLibrary, AWorkerThatCannotBeStartedFailsTheOpenWithMinusFourteen) {
+  // A copy of the library in a directory without ppdtport (nor on PATH).
+  const auto lonely = tgx::test::MakeTempDir("lonely") / "libppdtlib.so";
+  std::filesystem::copy_file(tgx::test::BinDir() / "libppdtlib.so", lonely);
+  ClientProcess client({"PATH=/nonexistent"}, lonely.string());
+  EXPECT_EQ(client.Command("open P1"), std::to_string(PPDT_E_WORKER_START) + " -1");
+  EXPECT_FALSE(CallingProcessMutexExists(0));
+  EXPECT_EQ(client.Result("init"), 1);
+  EXPECT_EQ(ReadTable().counts[0], 0u);
+}
+
 TEST(PpdtExclusive, FormatsTheMutexNameFromTextAndNumber) {
   PPDT_EXCLUSIVE_HANDLE unnamed = PPDT_CreateExclusiveHandle(nullptr, 26);
   ASSERT_NE(unnamed, nullptr);
