@@ -126,7 +126,7 @@ int PortLink::SendPortRequest(int port, std::uint32_t request, std::uint32_t con
   return kOk;
 }
 
-bool PortLink::StartWorker(int port, const ObjectNameForm& names) {
+bool PortLink::StartWorker(int port, const ObjectNameForm& names, Handle* started) {
   if (OpenMutexA(MUTEX_ALL_ACCESS, FALSE,
                  PortObjectNameFor(names, kWorkerPresenceMutexName, port).c_str())) {
     return true;  // a worker runs
@@ -146,6 +146,7 @@ bool PortLink::StartWorker(int port, const ObjectNameForm& names) {
     return false;
   }
   if (WaitForSingleObject(done, ScaledTimeout(kWorkerStartTimeoutMs)) == WAIT_OBJECT_0) {
+    *started = std::move(process.hProcess);
     return true;
   }
   DWORD exitCode = 0;

@@ -54,8 +54,9 @@ class PortLink {
                       void* output, std::uint32_t* transferred);
 
   // Makes sure a worker serves the port: true when one runs or a new one
-  // signalled ready in time. A new one that does not is terminated.
-  bool StartWorker(int port, const ObjectNameForm& names);
+  // signalled ready in time. A new one that does not is terminated. The
+  // process handle of a new worker goes to *started.
+  bool StartWorker(int port, const ObjectNameForm& names, Handle* started);
 
  private:
   PortLink() = default;

@@ -37,6 +37,8 @@ constexpr SessionControls kResource = {PPDT_SESSION_RESOURCE, kControlResOpen, k
 
 // How long a worker is given to end after it was told to quit.
 constexpr DWORD kQuitGraceMs = 100;
+// How long unloading waits for the workers it told to quit to have ended.
+constexpr DWORD kUnloadWorkerEndMs = 2000;
 
 class Library {
  public:
@@ -73,6 +75,9 @@ class Library {
   // Sets the session kind of a handle that is still in the list.
   void SetSession(PPDT_HANDLE handle, int kind);
 
+  // Unloading: waits a little for the workers this process started and told
+  // to quit to end, so that none is handed to a reaper thread in unmapped code.
+  void KeepWorkersFromReaper(const bool (&toldToQuit)[kPortCount]);
   int OpenPortLocked(const char* portName);
   void ReleasePortLocked(int port);
   void MarkUser(int port);
@@ -91,6 +96,10 @@ class Library {
   // Changed only under the port-table mutex.
   int useCounts_[kPortCount] = {};
   Handle callingMutexes_[kPortCount];
+  // The workers this process started, kept until they have ended: a child
+  // whose handle is closed while it runs is left to a reaper thread of the
+  // platform code in this library, which must not outlive an unload.
+  Handle workers_[kPortCount];
 
   std::mutex handlesLock_;
   std::vector<PpdtHandle*> handles_;
@@ -102,15 +111,38 @@ Library::~Library() {
     std::lock_guard lock(handlesLock_);
     handles.swap(handles_);
   }
+  bool toldToQuit[kPortCount] = {};
   {
     std::shared_lock link(linkLock_);
     if (link_) {
       NamedMutexLock table(link_->tableMutex());
       for (auto it = handles.rbegin(); it != handles.rend(); ++it) ReleasePortLocked((*it)->port);
+      for (int port = 0; port < kPortCount; ++port) {
+        toldToQuit[port] = link_->table().entry(port).openCount() == 0;
+      }
     }
   }
   for (PpdtHandle* record : handles) delete record;
   Terminate();
+  KeepWorkersFromReaper(toldToQuit);
+}
+
+void Library::KeepWorkersFromReaper(const bool (&toldToQuit)[kPortCount]) {
+  const DWORD start = GetTickCount();
+  for (int port = 0; port < kPortCount; ++port) {
+    Handle& worker = workers_[port];
+    if (!worker) continue;
+    const DWORD waited = GetTickCount() - start;
+    const DWORD left =
+        toldToQuit[port] && waited < kUnloadWorkerEndMs ? kUnloadWorkerEndMs - waited : 0;
+    if (WaitForSingleObject(worker, left) == WAIT_OBJECT_0) {
+      worker.reset();  // ended: reaped here
+    } else {
+      // Still serving other processes: its handle stays open for the rest of
+      // this process, and the ended worker waits as a zombie until then.
+      new Handle(std::move(worker));
+    }
+  }
 }
 
 int Library::Initialize() {
@@ -194,7 +226,9 @@ int Library::OpenPortLocked(const char* portName) {
   if (freePort < 0) return kErrNoPort;
 
   MarkUser(freePort);
-  if (!link_->StartWorker(freePort, *names_)) {
+  // A new worker replaces the handle of one this process started before,
+  // which has ended or is ending.
+  if (!link_->StartWorker(freePort, *names_, &workers_[freePort])) {
     UnmarkUser(freePort);
     return kErrWorkerStart;
   }

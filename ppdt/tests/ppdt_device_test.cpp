@@ -206,6 +206,9 @@ TEST_F(PpdtDeviceTest, JobDataArrivesByteExactAndFlushWaitsForDelivery) {
 TEST_F(PpdtDeviceTest, TwoClientProcessesShareOnePortAndItsWorker) {
   ClientProcess a, b;
   ASSERT_EQ(a.Command("open PRN1394"), "0 0");
+  // A handle value is nothing in another process.
+  EXPECT_EQ(b.Result("init"), 1);
+  EXPECT_EQ(b.Result("foreign " + a.Command("value 0")), PPDT_E_HANDLE);
   ASSERT_EQ(b.Command("open prn1394"), "0 0");
   EXPECT_EQ(ReadTable().counts[0], 2u);
   const std::vector<pid_t> workers = WorkerPids();
@@ -214,9 +217,6 @@ TEST_F(PpdtDeviceTest, TwoClientProcessesShareOnePortAndItsWorker) {
   EXPECT_EQ(a.Command("deviceid 0 256"), "0 " + std::to_string(strlen(kDeviceId)) + " " +
                                              Hex({kDeviceId, kDeviceId + strlen(kDeviceId)}));
   EXPECT_EQ(b.Result("deviceid 0 256"), 0);
-  // A handle value is nothing in another process.
-  const std::string value = a.Command("value 0");
-  EXPECT_EQ(b.Result("foreign " + value), PPDT_E_HANDLE);
 
   // Sessions are per handle: each process has its own.
   EXPECT_EQ(a.Result("jobopen 0"), 0);
@@ -322,6 +322,8 @@ TEST_F(PpdtDeviceTest, UnloadingReleasesEveryOpenHandle) {
   EXPECT_TRUE(Eventually([] { return WorkerPids().empty(); }));
   EXPECT_FALSE(CallingProcessMutexExists(0));
   EXPECT_FALSE(CallingProcessMutexExists(1));
+  // Nothing of the unloaded library runs on in the client.
+  EXPECT_EQ(client.Exit(), 0);
 }
 
 TEST_F(PpdtDeviceTest, TheWorkerClampsGarbageLengthsInTheRequestBlock) {
