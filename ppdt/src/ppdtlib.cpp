@@ -3,6 +3,10 @@
 // and the list of open handles.
 #include <strings.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -39,6 +43,18 @@ constexpr SessionControls kResource = {PPDT_SESSION_RESOURCE, kControlResOpen, k
 constexpr DWORD kQuitGraceMs = 100;
 // How long unloading waits for the workers it told to quit to have ended.
 constexpr DWORD kUnloadWorkerEndMs = 2000;
+
+// A worker still serving other processes when this library is unloaded: its
+// handle stays open for the rest of the process (the ended worker then waits
+// as a zombie), on purpose, so nothing here is left to reap it.
+void KeepForRestOfProcess(Handle worker) {
+  auto* kept = new Handle(std::move(worker));
+#if defined(__SANITIZE_ADDRESS__)
+  __lsan_ignore_object(kept);
+#else
+  static_cast<void>(kept);
+#endif
+}
 
 class Library {
  public:
@@ -138,9 +154,7 @@ void Library::KeepWorkersFromReaper(const bool (&toldToQuit)[kPortCount]) {
     if (WaitForSingleObject(worker, left) == WAIT_OBJECT_0) {
       worker.reset();  // ended: reaped here
     } else {
-      // Still serving other processes: its handle stays open for the rest of
-      // this process, and the ended worker waits as a zombie until then.
-      new Handle(std::move(worker));
+      KeepForRestOfProcess(std::move(worker));
     }
   }
 }
