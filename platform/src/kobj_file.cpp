@@ -60,10 +60,11 @@ DWORD SetUpNew(int fd, const ObjectFile::Request& request, ObjectFile::PagePtr& 
 }
 
 // Maps an existing object's first page, checking that it holds a set-up object
-// of `kind`.
-DWORD MapExisting(int fd, ObjectKind kind, ObjectFile::PagePtr& page) {
+// of `kind`; gives the file's inode.
+DWORD MapExisting(int fd, ObjectKind kind, ObjectFile::PagePtr& page, ino_t& inode) {
   struct stat info {};
   if (fstat(fd, &info) != 0) return LastErrno();
+  inode = info.st_ino;
   if (!S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_size) < PageSize()) {
     return ERROR_INVALID_HANDLE;
   }
@@ -119,8 +120,9 @@ DWORD ObjectFile::Create(const char* name, const Request& request, std::shared_p
   const char* fileName = location.fileName.c_str();
 
   UniqueFd fd;
+  ino_t inode = 0;
   if (DWORD error = OpenHeld(directory, location.fileName, fd); error == ERROR_SUCCESS) {
-    if (DWORD invalid = MapExisting(fd.get(), request.kind, page)) return invalid;
+    if (DWORD invalid = MapExisting(fd.get(), request.kind, page, inode)) return invalid;
     existed = true;
   } else if (error != ERROR_FILE_NOT_FOUND) {
     return error;
@@ -138,8 +140,8 @@ DWORD ObjectFile::Create(const char* name, const Request& request, std::shared_p
       unlinkat(directory, fileName, 0);
       return failure;
     }
+    inode = InodeOf(fd.get());
   }
-  const ino_t inode = InodeOf(fd.get());
   out.reset(new ObjectFile(std::move(fd), std::move(page), std::move(location), inode));
   return ERROR_SUCCESS;
 }
@@ -155,8 +157,8 @@ DWORD ObjectFile::Open(const char* name, ObjectKind kind, std::shared_ptr<Object
   UniqueFd fd;
   if (DWORD error = OpenHeld(space.directory(), location.fileName, fd)) return error;
   PagePtr page;
-  if (DWORD error = MapExisting(fd.get(), kind, page)) return error;
-  const ino_t inode = InodeOf(fd.get());
+  ino_t inode = 0;
+  if (DWORD error = MapExisting(fd.get(), kind, page, inode)) return error;
   out.reset(new ObjectFile(std::move(fd), std::move(page), std::move(location), inode));
   return ERROR_SUCCESS;
 }
@@ -179,9 +181,15 @@ ObjectFile::~ObjectFile() {
   if (!location_) return;
   LockedNamespace space;
   if (space.Enter(*location_, LockedNamespace::Missing::kFail) != ERROR_SUCCESS) return;
-  // Drop this hold first, then ask with a descriptor of our own whether anybody
-  // still holds the object: a descriptor shared with a forked child keeps its
-  // lock, so asking through it could not tell.
+  // Other holders, the common case, keep this hold from becoming exclusive.
+  if (!TryLock(fd_.get(), F_WRLCK)) {
+    fd_.reset();  // while the namespace is locked, so that no holder misses the others
+    return;
+  }
+  // Perhaps the last hold. But the description may be shared with a forked
+  // child, which then still holds the object: so the hold goes back to shared
+  // and is dropped, and a descriptor of our own asks whether anybody holds on.
+  TryLock(fd_.get(), F_RDLCK);
   fd_.reset();
   const char* fileName = location_->fileName.c_str();
   UniqueFd probe(openat(space.directory(), fileName, O_RDWR | O_NOFOLLOW | O_CLOEXEC));

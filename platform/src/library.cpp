@@ -13,10 +13,6 @@
 namespace tgx {
 namespace {
 
-// Lives in whichever module this platform code is linked into, so its address
-// names that module (internal linkage: no other module's copy can stand in).
-void OwnModuleAnchor() {}
-
 bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() &&
          std::equal(suffix.begin(), suffix.end(), text.end() - suffix.size(),
@@ -60,11 +56,7 @@ std::string ModuleDirectoryOf(const void* address) {
   return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-std::string OwnModuleDirectory() {
-  return ModuleDirectoryOf(reinterpret_cast<const void*>(&OwnModuleAnchor));
-}
-
-HMODULE LoadLibraryA(const char* fileName) {
+HMODULE LoadLibraryA(const char* fileName, const void* loader) {
   if (!fileName || !*fileName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -85,7 +77,7 @@ HMODULE LoadLibraryA(const char* fileName) {
   if (file.find('/') != std::string::npos) {
     handle = attempt(file);
   } else {
-    const std::string own = OwnModuleDirectory();
+    const std::string own = ModuleDirectoryOf(loader);
     if (!own.empty()) handle = attempt(own + "/" + file);
     if (!handle && !found) handle = attempt(file);
   }

@@ -67,18 +67,12 @@ std::string EscapeFileName(std::string_view text) {
 
 DWORD LastErrno() { return Win32ErrorFromErrno(errno); }
 
-// Opens directory `name` below `parent`, creating it with `mode` (umask aside)
-// when asked. Never follows a symbolic link.
-DWORD OpenDirectory(int parent, const char* name, mode_t mode, LockedNamespace::Missing missing,
-                    UniqueFd& out) {
-  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-  out.reset(openat(parent, name, kFlags));
-  if (out) return ERROR_SUCCESS;
-  if (errno != ENOENT) return LastErrno();
-  if (missing == LockedNamespace::Missing::kFail) return ERROR_PATH_NOT_FOUND;
+// Creates directory `name` below `parent` with `mode` (umask aside), unless it
+// exists, and opens it. Never follows a symbolic link.
+DWORD CreateDirectory(int parent, const char* name, mode_t mode, UniqueFd& out) {
   const bool created = mkdirat(parent, name, mode) == 0;
   if (!created && errno != EEXIST) return LastErrno();
-  out.reset(openat(parent, name, kFlags));
+  out.reset(openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!out) return LastErrno();
   if (created && fchmod(out.get(), mode) != 0) return LastErrno();
   return ERROR_SUCCESS;
@@ -121,29 +115,27 @@ DWORD LocateObject(const char* name, ObjectLocation& location) {
 }
 
 DWORD LockedNamespace::Enter(const ObjectLocation& location, Missing missing) {
-  const std::size_t slash = location.directory.rfind('/');
-  const std::string root = location.directory.substr(0, slash);
-  const std::string leaf = location.directory.substr(slash + 1);
-
-  UniqueFd rootFd;
-  // The runtime directory may itself be a symbolic link chosen by the administrator.
-  rootFd.reset(open(root.empty() ? "/" : root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!rootFd) {
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  directory_.reset(open(location.directory.c_str(), kFlags));
+  if (!directory_) {
     if (errno != ENOENT) return LastErrno();
     if (missing == Missing::kFail) return ERROR_PATH_NOT_FOUND;
+    // The runtime directory itself may be a symbolic link chosen by the administrator.
+    const std::size_t slash = location.directory.rfind('/');
+    const std::string root = slash == 0 ? "/" : location.directory.substr(0, slash);
     if (mkdir(root.c_str(), kSharedDirMode) == 0) chmod(root.c_str(), kSharedDirMode);
-    rootFd.reset(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd rootFd(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!rootFd) return LastErrno();
-  }
-
-  const mode_t dirMode = location.global ? kSharedDirMode : kPrivateDirMode;
-  if (DWORD error = OpenDirectory(rootFd.get(), leaf.c_str(), dirMode, missing, directory_)) {
-    return error;
+    const std::string leaf = location.directory.substr(slash + 1);
+    const mode_t mode = location.global ? kSharedDirMode : kPrivateDirMode;
+    if (DWORD error = CreateDirectory(rootFd.get(), leaf.c_str(), mode, directory_)) return error;
   }
   // A session namespace belongs to its user alone: never use one somebody else made.
-  struct stat info {};
-  if (fstat(directory_.get(), &info) != 0) return LastErrno();
-  if (!location.global && info.st_uid != geteuid()) return ERROR_ACCESS_DENIED;
+  if (!location.global) {
+    struct stat info {};
+    if (fstat(directory_.get(), &info) != 0) return LastErrno();
+    if (info.st_uid != geteuid()) return ERROR_ACCESS_DENIED;
+  }
 
   const mode_t lockMode = location.global ? kSharedFileMode : kPrivateFileMode;
   if (DWORD error = OpenLockFile(directory_.get(), lockMode, lock_)) return error;

@@ -194,12 +194,12 @@ std::vector<std::string> ProgramCandidates(const std::string& name) {
 
 // Finds the program file: the path itself when the name holds a "/", else the
 // own directory, then PATH. ERROR_SUCCESS with the absolute path, or the error.
-DWORD FindProgram(const std::string& name, bool search, std::string& path) {
+DWORD FindProgram(const std::string& name, bool search, const void* starter, std::string& path) {
   std::vector<std::string> directories;
   if (!search || name.find('/') != std::string::npos) {
     directories.push_back(name.front() == '/' ? "" : ".");
   } else {
-    if (std::string own = OwnModuleDirectory(); !own.empty()) directories.push_back(own);
+    if (std::string own = ModuleDirectoryOf(starter); !own.empty()) directories.push_back(own);
     const char* pathList = std::getenv("PATH");
     std::string_view rest = pathList ? pathList : "/usr/local/bin:/usr/bin:/bin";
     for (;;) {
@@ -391,7 +391,8 @@ void GetStartupInfoA(STARTUPINFOA* startupInfo) {
 BOOL CreateProcessA(const char* applicationName, const char* commandLine,
                     const SECURITY_ATTRIBUTES*, const SECURITY_ATTRIBUTES*, BOOL inheritHandles,
                     DWORD creationFlags, const char* environment, const char* currentDirectory,
-                    const STARTUPINFOA*, PROCESS_INFORMATION* processInformation) {
+                    const STARTUPINFOA*, PROCESS_INFORMATION* processInformation,
+                    const void* starter) {
   if (!processInformation) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -406,7 +407,7 @@ BOOL CreateProcessA(const char* applicationName, const char* commandLine,
   }
   std::string program;
   if (const DWORD error = FindProgram(hasApplication ? applicationName : arguments.front(),
-                                      !hasApplication, program);
+                                      !hasApplication, starter, program);
       error != ERROR_SUCCESS) {
     SetLastError(error);
     return FALSE;

@@ -117,10 +117,8 @@ int main(int argc, char** argv) {
   if (role == "regmany" && argc == 4) return RegistryMany(argv[2], std::atoi(argv[3]));
   if (role == "mainloop" && argc == 3) return MainLoop(argv[2]);
   if (role == "abandon" && argc == 3) {  // Takes a named mutex and dies holding it.
-    Handle mutex = CreateMutexA(nullptr, TRUE, argv[2]);
-    if (!mutex) return 2;
-    std::puts("held");
-    std::fflush(stdout);
+    Handle mutex = CreateMutexA(nullptr, FALSE, argv[2]);
+    if (!mutex || WaitForSingleObject(mutex, 10000) != WAIT_OBJECT_0) return 2;
     _exit(0);
   }
   std::fprintf(stderr, "platform_helper_proc: unknown role\n");

@@ -185,6 +185,30 @@ TEST(KernelObjects, ObjectExistsExactlyWhileHeld) {
   }
 }
 
+TEST(KernelObjects, ForkedChildSharesTheHold) {
+  Handle event = CreateEventA(nullptr, TRUE, FALSE, "forked");
+  ASSERT_TRUE(event);
+  int release[2];
+  ASSERT_EQ(pipe(release), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {  // holds the parent's descriptions until told to end
+    char byte;
+    _exit(read(release[0], &byte, 1) == 1 ? 0 : 1);
+  }
+  close(release[0]);
+  event.reset();
+  event = OpenEventA(EVENT_ALL_ACCESS, FALSE, "forked");
+  EXPECT_TRUE(event);
+  event.reset();
+  EXPECT_EQ(write(release[1], "x", 1), 1);
+  close(release[1]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_FALSE(OpenEventA(EVENT_ALL_ACCESS, FALSE, "forked"));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
 TEST(KernelObjects, OneNameOneKind) {
   Handle mutex = CreateMutexA(nullptr, FALSE, "shared-name");
   ASSERT_TRUE(mutex);

@@ -202,9 +202,10 @@ std::map<std::string, std::string> Simulator::Counters(const std::string& printe
 }
 
 std::uint64_t Simulator::Counter(const std::string& printer, const std::string& name) {
-  const auto values = Counters(printer);
-  auto it = values.find(name);
-  return it == values.end() ? 0 : std::strtoull(it->second.c_str(), nullptr, 10);
+  auto lines = Command("counters " + printer + " " + name);
+  if (!lines || lines->size() != 1) return 0;
+  const std::string& line = lines->front();
+  return std::strtoull(line.c_str() + line.find('=') + 1, nullptr, 10);
 }
 
 bool Simulator::WaitForCounter(const std::string& printer, const std::string& name,

@@ -1,5 +1,7 @@
 #include "config.h"
 
+#include "device_id.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -298,18 +300,6 @@ std::optional<std::uint64_t> ParseNumber(std::string_view text) {
   return value;
 }
 
-std::string CommandSet(std::string_view device_id) {
-  std::size_t at = device_id.find("COMMAND SET:");
-  std::size_t skip = 12;
-  if (at == std::string_view::npos) {
-    at = device_id.find("CMD:");
-    skip = 4;
-  }
-  if (at == std::string_view::npos) return {};
-  std::string_view rest = device_id.substr(at + skip);
-  return std::string(rest.substr(0, rest.find(';')));
-}
-
 ConfigResult ParseConfig(std::string_view text) {
   Config config;
   PrinterConfig* current = nullptr;
@@ -349,7 +339,7 @@ ConfigResult ParseConfig(std::string_view text) {
     } else if (auto it = KeyParsers().find(key); it != KeyParsers().end()) {
       error = it->second(*current, value);
     } else {
-      error = "unknown key '" + std::string(key) + "'";
+      return fail("unknown key '" + std::string(key) + "'");
     }
     if (!error.empty()) return fail(std::string(key) + ": " + error);
   }

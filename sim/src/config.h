@@ -65,7 +65,5 @@ bool ParsePortName(std::string_view name, PortKind& kind, unsigned& number);
 std::optional<std::vector<std::uint8_t>> ParseHexBytes(std::string_view text);
 // Decimal or 0x-prefixed hexadecimal.
 std::optional<std::uint64_t> ParseNumber(std::string_view text);
-// The value of "COMMAND SET:" (else "CMD:") in a device ID, up to the next ';'.
-std::string CommandSet(std::string_view device_id);
 
 }  // namespace printersim

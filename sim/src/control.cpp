@@ -1,5 +1,7 @@
 // The control socket's commands (see sim/README.md, "Control socket").
 #include <cstdio>
+#include <optional>
+#include <set>
 #include <sstream>
 
 #include "ppdt_endpoint.h"
@@ -12,7 +14,7 @@ namespace {
 constexpr const char* kHelp =
     "help\n"
     "list\n"
-    "counters NAME\n"
+    "counters NAME [COUNTER...]\n"
     "registrations NAME\n"
     "reset NAME\n"
     "notify NAME [HEX]\n"
@@ -67,26 +69,42 @@ std::string ListLine(const PrinterUnit& unit, const ServerOptions& options) {
   return line + "\n";
 }
 
-std::string CountersText(PrinterUnit& unit) {
-  Printer& printer = *unit.printer;
-  std::map<std::string, std::string> values;
-  for (const auto& [name, value] : printer.counters().values()) {
-    values[name] = std::to_string(value);
-  }
+// Values kept outside the counter table.
+constexpr const char* kDerivedCounters[] = {
+    "job.active",     "job.bytes",     "job.sha256", "sink.bytes",    "jobs.started", "jobs.ended",
+    "jobs.cancelled", "registrations", "host.open",  "credit.policy", "stall",        "present"};
+
+std::optional<std::string> DerivedCounter(const PrinterUnit& unit, const std::string& name) {
+  const Printer& printer = *unit.printer;
   const JobSink& sink = printer.sink();
-  values["job.active"] = sink.job_active() ? "1" : "0";
-  values["job.bytes"] = std::to_string(sink.job_bytes());
-  values["job.sha256"] = sink.job_sha256();
-  values["sink.bytes"] = std::to_string(sink.total_bytes());
-  values["sink.sha256"] = sink.total_sha256();
-  values["jobs.started"] = std::to_string(sink.jobs_started());
-  values["jobs.ended"] = std::to_string(sink.jobs_ended());
-  values["jobs.cancelled"] = std::to_string(sink.jobs_cancelled());
-  values["registrations"] = std::to_string(printer.registrations().size());
-  values["host.open"] = std::to_string(unit.port ? unit.port->host_opens() : 0);
-  values["credit.policy"] = PolicyName(printer.faults().credit);
-  values["stall"] = printer.faults().stall ? "1" : "0";
-  values["present"] = unit.present ? "1" : "0";
+  if (name == "job.active") return sink.job_active() ? "1" : "0";
+  if (name == "job.bytes") return std::to_string(sink.job_bytes());
+  if (name == "job.sha256") return sink.job_sha256();
+  if (name == "sink.bytes") return std::to_string(sink.total_bytes());
+  if (name == "jobs.started") return std::to_string(sink.jobs_started());
+  if (name == "jobs.ended") return std::to_string(sink.jobs_ended());
+  if (name == "jobs.cancelled") return std::to_string(sink.jobs_cancelled());
+  if (name == "registrations") return std::to_string(printer.registrations().size());
+  if (name == "host.open") return std::to_string(unit.port ? unit.port->host_opens() : 0);
+  if (name == "credit.policy") return PolicyName(printer.faults().credit);
+  if (name == "stall") return printer.faults().stall ? "1" : "0";
+  if (name == "present") return unit.present ? "1" : "0";
+  return std::nullopt;
+}
+
+// One counter by name; "0" for one never counted.
+std::string CounterValue(const PrinterUnit& unit, const std::string& name) {
+  if (auto value = DerivedCounter(unit, name)) return *value;
+  return std::to_string(unit.printer->counters().Get(name));
+}
+
+// Every counter that is not 0, and the derived values, in name order.
+std::string CountersText(const PrinterUnit& unit) {
+  std::map<std::string, std::string> values;
+  for (const auto& [name, value] : unit.printer->counters().values()) {
+    if (value != 0) values[name] = std::to_string(value);
+  }
+  for (const char* name : kDerivedCounters) values[name] = *DerivedCounter(unit, name);
   std::string text;
   for (const auto& [name, value] : values) text += name + "=" + value + "\n";
   return text;
@@ -149,12 +167,22 @@ std::string Server::Execute(const std::string& line) {
     }
     return "ok\n";
   }
+  static const std::set<std::string> kPrinterCommands = {"counters", "registrations", "reset",
+                                                         "notify",   "fault",         "send"};
+  if (!kPrinterCommands.count(command)) return Error("unknown command " + command);
   if (w.size() < 2) return Error("usage: " + command + " NAME ...");
   PrinterUnit* unit = Find(w[1]);
   if (unit == nullptr) return Error("no printer named " + w[1]);
   Printer& printer = *unit->printer;
 
-  if (command == "counters") return CountersText(*unit) + "ok\n";
+  if (command == "counters") {
+    if (w.size() == 2) return CountersText(*unit) + "ok\n";
+    // One counter by name: cheap enough to poll.
+    std::string text;
+    for (std::size_t i = 2; i < w.size(); ++i)
+      text += w[i] + "=" + CounterValue(*unit, w[i]) + "\n";
+    return text + "ok\n";
+  }
   if (command == "registrations") return RegistrationsText(printer) + "ok\n";
   if (command == "reset") {
     printer.ResetCounters();
@@ -173,7 +201,6 @@ std::string Server::Execute(const std::string& line) {
     unsigned ppdt_sessions = unit->ppdt ? unit->ppdt->Notify(payload) : 0;
     return "channels=" + std::to_string(channels + ppdt_sessions) + "\nok\n";
   }
-  if (command != "fault" && command != "send") return Error("unknown command " + command);
   if (w.size() < 3) return Error("usage: " + command + " NAME WHAT ...");
   const std::string& what = w[2];
   auto arg = [&](std::size_t i) -> std::optional<std::uint64_t> {

@@ -52,7 +52,6 @@ void JobSink::Write(std::span<const std::uint8_t> bytes) {
   job_bytes_ += bytes.size();
   total_bytes_ += bytes.size();
   job_hash_.Update(bytes);
-  total_hash_.Update(bytes);
   if (file_) std::fwrite(bytes.data(), 1, bytes.size(), file_.get());
 }
 
@@ -69,7 +68,6 @@ void JobSink::Reset() {
   job_bytes_ = total_bytes_ = 0;
   jobs_started_ = jobs_ended_ = jobs_cancelled_ = 0;
   job_hash_.Reset();
-  total_hash_.Reset();
 }
 
 }  // namespace printersim

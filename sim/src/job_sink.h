@@ -1,5 +1,5 @@
-// Where a printer's job data goes: counted, hashed with SHA-256 and optionally
-// appended to a file, both per job and over the printer's whole life.
+// Where a printer's job data goes: counted and hashed with SHA-256 per job,
+// counted over the printer's whole life, and optionally appended to a file.
 #pragma once
 
 #include <cstdint>
@@ -43,7 +43,6 @@ class JobSink {
   std::uint64_t job_bytes() const { return job_bytes_; }
   std::string job_sha256() const { return job_hash_.HexDigest(); }
   std::uint64_t total_bytes() const { return total_bytes_; }
-  std::string total_sha256() const { return total_hash_.HexDigest(); }
   std::uint64_t jobs_started() const { return jobs_started_; }
   std::uint64_t jobs_ended() const { return jobs_ended_; }
   std::uint64_t jobs_cancelled() const { return jobs_cancelled_; }
@@ -58,7 +57,7 @@ class JobSink {
   bool job_active_ = false;
   std::uint64_t job_bytes_ = 0, total_bytes_ = 0;
   std::uint64_t jobs_started_ = 0, jobs_ended_ = 0, jobs_cancelled_ = 0;
-  Sha256 job_hash_, total_hash_;
+  Sha256 job_hash_;
 };
 
 }  // namespace printersim

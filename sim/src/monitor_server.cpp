@@ -5,17 +5,9 @@
 #include "printersim/monitor_protocol.h"
 #include "printersim/wire.h"
 #include "server.h"
+#include "tgx/win32.h"
 
 namespace printersim {
-namespace {
-constexpr std::uint32_t kErrorInvalidFunction = 1;
-constexpr std::uint32_t kErrorFileNotFound = 2;
-constexpr std::uint32_t kErrorInvalidHandle = 6;
-constexpr std::uint32_t kErrorInvalidParameter = 87;
-constexpr std::uint32_t kErrorBusy = 170;
-constexpr std::uint32_t kErrorTimeout = 1460;
-}  // namespace
-
 std::unique_ptr<MonitorServer> MonitorServer::Create(EventLoop& loop, Server& server,
                                                      const std::filesystem::path& path,
                                                      std::string* error) {
@@ -77,24 +69,24 @@ void MonitorServer::Process(Connection& c) {
 
 bool MonitorServer::Serve(Connection& c, std::uint8_t op, std::span<const std::uint8_t> payload) {
   if (op != monitor::kOpen && c.printer == nullptr) {
-    Reply(c, op, kErrorInvalidHandle);
+    Reply(c, op, tgx::ERROR_INVALID_HANDLE);
     return true;
   }
   switch (op) {
     case monitor::kOpen: {
       if (c.printer != nullptr) {
-        Reply(c, op, kErrorInvalidParameter);
+        Reply(c, op, tgx::ERROR_INVALID_PARAMETER);
         return true;
       }
       const std::string name(payload.begin(), payload.end());
       PrinterUnit* unit = server_.Find(name);
       if (unit == nullptr || !unit->present) {
-        Reply(c, op, kErrorFileNotFound);
+        Reply(c, op, tgx::ERROR_FILE_NOT_FOUND);
         return true;
       }
       for (const auto& [id, other] : connections_) {
         if (other.printer == unit->printer.get()) {
-          Reply(c, op, kErrorBusy);
+          Reply(c, op, tgx::ERROR_BUSY);
           return true;
         }
       }
@@ -158,7 +150,7 @@ bool MonitorServer::Serve(Connection& c, std::uint8_t op, std::span<const std::u
       Unbind(c);
       Reply(c, op, 0);
       return true;
-    default: Reply(c, op, kErrorInvalidFunction); return true;
+    default: Reply(c, op, tgx::ERROR_INVALID_FUNCTION); return true;
   }
 }
 
@@ -171,7 +163,7 @@ void MonitorServer::FinishRead(Connection& c, bool timed_out) {
                                  c.from_printer.begin() + static_cast<std::ptrdiff_t>(n));
   c.from_printer.erase(c.from_printer.begin(),
                        c.from_printer.begin() + static_cast<std::ptrdiff_t>(n));
-  Reply(c, monitor::kRead, timed_out && n == 0 ? kErrorTimeout : 0, data);
+  Reply(c, monitor::kRead, timed_out && n == 0 ? tgx::ERROR_TIMEOUT : 0, data);
 }
 
 void MonitorServer::FinishWrite(Connection& c, bool timed_out) {
@@ -186,7 +178,7 @@ void MonitorServer::FinishWrite(Connection& c, bool timed_out) {
   }
   c.write_data.clear();
   wire::StoreLe32(count, taken);
-  Reply(c, monitor::kWrite, timed_out ? kErrorTimeout : 0, count);
+  Reply(c, monitor::kWrite, timed_out ? tgx::ERROR_TIMEOUT : 0, count);
 }
 
 void MonitorServer::Reply(Connection& c, std::uint8_t op, std::uint32_t status,

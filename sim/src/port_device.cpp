@@ -1,5 +1,7 @@
 #include "port_device.h"
 
+#include "device_id.h"
+
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/epoll.h>
@@ -11,7 +13,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <map>
 
 namespace fs = std::filesystem;
 
@@ -55,41 +56,6 @@ bool SymlinkAtomic(const std::string& target, const fs::path& link, std::string*
 }
 
 }  // namespace
-
-std::string AutoprobeText(const std::string& device_id) {
-  // Keys in their long and short forms, in the order the driver prints them.
-  static const std::pair<const char*, std::vector<std::string>> kFields[] = {
-      {"CLASS", {"CLASS", "CLS"}},
-      {"MODEL", {"MODEL", "MDL"}},
-      {"MANUFACTURER", {"MANUFACTURER", "MFG"}},
-      {"DESCRIPTION", {"DESCRIPTION", "DES"}},
-      {"COMMAND SET", {"COMMAND SET", "CMD"}},
-  };
-  std::map<std::string, std::string> values;
-  std::size_t start = 0;
-  while (start < device_id.size()) {
-    std::size_t end = device_id.find(';', start);
-    if (end == std::string::npos) end = device_id.size();
-    const std::string field = device_id.substr(start, end - start);
-    const std::size_t colon = field.find(':');
-    if (colon != std::string::npos) {
-      std::string key = field.substr(0, colon);
-      while (!key.empty() && key.front() == ' ') key.erase(key.begin());
-      values.emplace(key, field.substr(colon + 1));
-    }
-    start = end + 1;
-  }
-  std::string text;
-  for (const auto& [name, keys] : kFields) {
-    for (const std::string& key : keys) {
-      if (auto it = values.find(key); it != values.end()) {
-        text += std::string(name) + ":" + it->second + ";\n";
-        break;
-      }
-    }
-  }
-  return text;
-}
 
 std::unique_ptr<PortDevice> PortDevice::Create(EventLoop& loop, Printer& printer,
                                                const fs::path& root, std::string* error) {
@@ -151,7 +117,8 @@ bool PortDevice::OpenPty(std::string* error) {
   session_ = std::make_unique<Session>(
       printer_, "pty", [this](std::span<const std::uint8_t> b) { stream_->Write(b); });
   stream_ = std::make_unique<Stream>(
-      loop_, std::move(master), [this](std::span<const std::uint8_t> b) { OnHostData(b); }, [] {});
+      loop_, std::move(master), [this](std::span<const std::uint8_t> b) { session_->FromHost(b); },
+      [] {});
   UpdateReading();
   return true;
 }
@@ -217,14 +184,6 @@ std::size_t PortDevice::UnreadOutput() const {
   return static_cast<std::size_t>(queued) + (stream_ ? stream_->pending_output() : 0);
 }
 
-void PortDevice::OnHostData(std::span<const std::uint8_t> bytes) {
-  // These bytes were written before any close still waiting in the watch queue:
-  // hand them over first, then end the host's session.
-  const bool let_go = ReadWatchEvents();
-  session_->FromHost(bytes);
-  if (let_go) HostLetGo();
-}
-
 bool PortDevice::ReadWatchEvents() {
   alignas(inotify_event) char buffer[4096];
   bool closed = false;
@@ -246,8 +205,9 @@ bool PortDevice::ReadWatchEvents() {
       at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
     }
   }
-  // A close followed by a new open in the same batch cannot be told apart from
-  // the stream: the new conversation's Init resets the protocol anyway.
+  // The watch is read after the data taken so far: with no open left, none of
+  // that data came from a later open. A close followed at once by a new open
+  // cannot be told apart in the stream; the new conversation's Init starts over.
   return closed && host_opens_ == 0;
 }
 

@@ -46,7 +46,6 @@ class PortDevice {
   bool OpenPty(std::string* error);
   bool CreateFiles(const std::filesystem::path& root, std::string* error);
   void RemoveFiles();
-  void OnHostData(std::span<const std::uint8_t> bytes);
   // Reads pending open/close events; true when the host has just let go entirely.
   bool ReadWatchEvents();
   void HostLetGo();
@@ -62,10 +61,5 @@ class PortDevice {
   std::unique_ptr<Stream> stream_;
   int host_opens_ = 0;
 };
-
-// The IEEE 1284 device ID as the parallel port driver's autoprobe file shows it:
-// one "KEY:value;" line for each of class, model, manufacturer, description and
-// command set present in the ID.
-std::string AutoprobeText(const std::string& device_id);
 
 }  // namespace printersim

@@ -4,12 +4,10 @@
 #include <cstdio>
 
 #include "printersim/ppdt_protocol.h"
+#include "tgx/win32.h"
 
 namespace printersim {
 namespace {
-constexpr std::uint32_t kErrorInvalidFunction = 1;
-constexpr std::uint32_t kErrorInvalidParameter = 87;
-constexpr std::uint32_t kErrorBusy = 170;
 
 PpdtAnswer Fail(std::uint32_t status) { return PpdtAnswer{status, 0, {}}; }
 }  // namespace
@@ -32,24 +30,24 @@ PpdtAnswer PpdtDevice::Control(std::uint32_t code, std::span<const std::uint8_t>
   }
   switch (code) {
     case ppdt::kJobOpen:
-      if (job_open_) return Fail(kErrorBusy);
+      if (job_open_) return Fail(tgx::ERROR_BUSY);
       job_open_ = true;
       job_cancelled_ = false;
       printer_.sink().BeginJob();
       return {};
     case ppdt::kJobWrite:
-      if (!job_open_) return Fail(kErrorInvalidFunction);
+      if (!job_open_) return Fail(tgx::ERROR_INVALID_FUNCTION);
       return JobWrite(output_data);
     case ppdt::kJobFlush:
-      if (!job_open_) return Fail(kErrorInvalidFunction);
+      if (!job_open_) return Fail(tgx::ERROR_INVALID_FUNCTION);
       return JobFlush(output_length);
     case ppdt::kJobCancel:
-      if (!job_open_) return Fail(kErrorInvalidFunction);
+      if (!job_open_) return Fail(tgx::ERROR_INVALID_FUNCTION);
       if (!job_cancelled_) printer_.sink().EndJob(true);
       job_cancelled_ = true;
       return {};
     case ppdt::kJobClose:
-      if (!job_open_) return Fail(kErrorInvalidFunction);
+      if (!job_open_) return Fail(tgx::ERROR_INVALID_FUNCTION);
       if (!job_cancelled_) printer_.sink().EndJob(false);
       job_open_ = false;
       return {};
@@ -62,14 +60,16 @@ PpdtAnswer PpdtDevice::Control(std::uint32_t code, std::span<const std::uint8_t>
     case ppdt::kResWrite: return WriteSession(resource_, input);
     case ppdt::kResRead: return ReadSession(resource_, output_length);
     case ppdt::kGetDeviceId: {
-      if (output_length == 0) return Fail(kErrorInvalidParameter);
+      if (output_length == 0) return Fail(tgx::ERROR_INVALID_PARAMETER);
       const std::string& id = printer_.config().device_id;
       PpdtAnswer answer;
       answer.data.assign(id.begin(), id.begin() + std::min<std::size_t>(id.size(), output_length));
       answer.bytes_returned = static_cast<std::uint32_t>(answer.data.size());
       return answer;
     }
-    default: printer_.Violation("ppdt_unknown_code", name); return Fail(kErrorInvalidFunction);
+    default:
+      printer_.Violation("ppdt_unknown_code", name);
+      return Fail(tgx::ERROR_INVALID_FUNCTION);
   }
 }
 
@@ -87,7 +87,7 @@ PpdtAnswer PpdtDevice::JobWrite(std::span<const std::uint8_t> data) {
 // The flush byte turns nonzero once the data written so far has reached the
 // printer: after the configured delivery delay, and never while it is stalled.
 PpdtAnswer PpdtDevice::JobFlush(std::uint32_t output_length) {
-  if (output_length == 0) return Fail(kErrorInvalidParameter);
+  if (output_length == 0) return Fail(tgx::ERROR_INVALID_PARAMETER);
   printer_.counters().Add("ppdt.flush_polls");
   const bool delivered =
       !printer_.faults().stall && std::chrono::steady_clock::now() >= delivered_at_;
@@ -95,7 +95,7 @@ PpdtAnswer PpdtDevice::JobFlush(std::uint32_t output_length) {
 }
 
 PpdtAnswer PpdtDevice::OpenSession(ManagementSession& session) {
-  if (session.open) return Fail(kErrorBusy);
+  if (session.open) return Fail(tgx::ERROR_BUSY);
   session.open = true;
   session.splitter.Clear();
   session.answers.clear();
@@ -103,14 +103,14 @@ PpdtAnswer PpdtDevice::OpenSession(ManagementSession& session) {
 }
 
 PpdtAnswer PpdtDevice::CloseSession(ManagementSession& session) {
-  if (!session.open) return Fail(kErrorInvalidFunction);
+  if (!session.open) return Fail(tgx::ERROR_INVALID_FUNCTION);
   session.open = false;
   return {};
 }
 
 PpdtAnswer PpdtDevice::WriteSession(ManagementSession& session,
                                     std::span<const std::uint8_t> input) {
-  if (!session.open) return Fail(kErrorInvalidFunction);
+  if (!session.open) return Fail(tgx::ERROR_INVALID_FUNCTION);
   session.splitter.Feed(input);
   std::vector<std::uint8_t> request;
   for (;;) {
@@ -128,7 +128,7 @@ PpdtAnswer PpdtDevice::WriteSession(ManagementSession& session,
 }
 
 PpdtAnswer PpdtDevice::ReadSession(ManagementSession& session, std::uint32_t output_length) {
-  if (!session.open) return Fail(kErrorInvalidFunction);
+  if (!session.open) return Fail(tgx::ERROR_INVALID_FUNCTION);
   const std::size_t n = std::min<std::size_t>(output_length, session.answers.size());
   PpdtAnswer answer;
   answer.data.assign(session.answers.begin(),

@@ -3,10 +3,10 @@
 #include <sys/socket.h>
 
 #include "printersim/ppdt_protocol.h"
+#include "tgx/win32.h"
 
 namespace printersim {
 namespace {
-constexpr std::uint32_t kErrorSharingViolation = 32;
 
 std::vector<std::uint8_t> EncodeAnswer(const PpdtAnswer& answer) {
   std::vector<std::uint8_t> bytes(ppdt::kAnswerHeaderSize + answer.data.size());
@@ -43,7 +43,7 @@ void PpdtEndpoint::Accept(UniqueFd fd) {
   if (stream_) {
     // The device opens exclusively: answer the open with a sharing violation.
     printer_.counters().Add("ppdt.opens_refused");
-    const auto answer = EncodeAnswer(PpdtAnswer{kErrorSharingViolation, 0, {}});
+    const auto answer = EncodeAnswer(PpdtAnswer{tgx::ERROR_SHARING_VIOLATION, 0, {}});
     ::send(fd.get(), answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     return;  // closing fd ends the connection
   }

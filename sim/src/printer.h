@@ -25,12 +25,17 @@ class Counters {
  public:
   void Add(const std::string& name, std::uint64_t n = 1) { values_[name] += n; }
   void Set(const std::string& name, std::uint64_t value) { values_[name] = value; }
+  // The counter's storage, for hot paths: it stays valid for the printer's life
+  // (Clear() zeroes counters, it never removes them).
+  std::uint64_t& Slot(const std::string& name) { return values_[name]; }
   std::uint64_t Get(const std::string& name) const {
     auto it = values_.find(name);
     return it == values_.end() ? 0 : it->second;
   }
   const std::map<std::string, std::uint64_t>& values() const { return values_; }
-  void Clear() { values_.clear(); }
+  void Clear() {
+    for (auto& [name, value] : values_) value = 0;
+  }
 
  private:
   std::map<std::string, std::uint64_t> values_;
@@ -69,7 +74,9 @@ class Printer {
   bool packet_protocol() const { return packet_protocol_; }
   Scheduler& scheduler() { return scheduler_; }
   Counters& counters() { return counters_; }
+  const Counters& counters() const { return counters_; }
   JobSink& sink() { return sink_; }
+  const JobSink& sink() const { return sink_; }
   FaultState& faults() { return faults_; }
   const FaultState& faults() const { return faults_; }
   const std::map<std::uint32_t, RegistrationEntry>& registrations() const { return registrations_; }

@@ -20,6 +20,9 @@ constexpr std::uint8_t kTransactionCredit = 1;
 // Retry pause after the host granted no credit to a CreditRequest.
 constexpr Millis kCreditRetry{20};
 
+// Management bytes a channel may hold while the host grants no credit.
+constexpr std::size_t kMaxQueuedPerChannel = 256 * 1024;
+
 std::string ChannelCounter(std::uint8_t secondary_socket, const char* what) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "channel.%02X.%s", secondary_socket, what);
@@ -35,11 +38,16 @@ bool IsManagementSocket(std::uint8_t secondary_socket) {
 
 Session::Session(Printer& printer, std::string link, HostWriter to_host)
     : printer_(printer),
+      bytes_in_(printer.counters().Slot("host.bytes_in")),
+      bytes_out_(printer.counters().Slot("host.bytes_out")),
+      packets_in_(printer.counters().Slot("host.packets_in")),
+      packets_out_(printer.counters().Slot("host.packets_out")),
       link_(std::move(link)),
       to_host_(std::move(to_host)),
       timers_(printer.scheduler()) {
   transaction_.host_credit = packet::kTransactionInitialCredit;
   transaction_.printer_credit = packet::kTransactionInitialCredit;
+  transaction_.counters = CountersFor(packet::kTransactionSocket);
   printer_.Attach(this);
 }
 
@@ -54,7 +62,7 @@ Session::~Session() {
 
 void Session::FromHost(std::span<const std::uint8_t> bytes) {
   if (bytes.empty()) return;
-  printer_.counters().Add("host.bytes_in", bytes.size());
+  bytes_in_ += bytes.size();
   if (printer_.packet_protocol()) {
     FromHostPackets(bytes);
   } else {
@@ -135,17 +143,19 @@ void Session::FromHostPackets(std::span<const std::uint8_t> bytes) {
 void Session::HandlePacket(std::span<const std::uint8_t> bytes) {
   const packet::Header header = packet::ReadHeader(bytes.data());
   if (printer_.tracing()) printer_.Trace(link_ + " host>printer " + packet::DescribePacket(bytes));
-  Counters& counters = printer_.counters();
-  counters.Add("host.packets_in");
-  counters.Add(ChannelCounter(header.secondary_socket, "packets_in"));
-  counters.Add(ChannelCounter(header.secondary_socket, "bytes_in"),
-               bytes.size() - packet::kHeaderSize);
+  const bool transaction = header.primary_socket == packet::kTransactionSocket &&
+                           header.secondary_socket == packet::kTransactionSocket;
+  Channel* channel =
+      transaction ? &transaction_ : FindChannel({header.primary_socket, header.secondary_socket});
+  const ChannelCounters counted =
+      channel != nullptr ? channel->counters : CountersFor(header.secondary_socket);
+  ++packets_in_;
+  ++*counted.packets_in;
+  *counted.bytes_in += bytes.size() - packet::kHeaderSize;
   if (header.control != 0) {
     printer_.Violation("bad_control", "control byte " + std::to_string(header.control));
     return;
   }
-  const bool transaction = header.primary_socket == packet::kTransactionSocket &&
-                           header.secondary_socket == packet::kTransactionSocket;
   const std::uint8_t code =
       transaction && bytes.size() > packet::kCommandOffset ? bytes[packet::kCommandOffset] : 0xFF;
   const bool init = transaction && code == Code(Command::kInit);
@@ -162,11 +172,9 @@ void Session::HandlePacket(std::span<const std::uint8_t> bytes) {
     return;
   }
   if (errored_ && !init && !exit) {
-    counters.Add("dropped_after_error");
+    printer_.counters().Add("dropped_after_error");
     return;
   }
-  Channel* channel =
-      transaction ? &transaction_ : FindChannel({header.primary_socket, header.secondary_socket});
   if (channel == nullptr) {
     printer_.Violation("unknown_channel", packet::DescribePacket(bytes));
     return;
@@ -362,6 +370,7 @@ std::vector<std::uint8_t> Session::OpenChannelReply(const packet::OpenChannel& r
   channel.secondary_socket = request.secondary_socket;
   channel.host_to_printer_size = to_printer;
   channel.printer_to_host_size = to_host;
+  channel.counters = CountersFor(request.secondary_socket);
   channel.host_credit = CreditGrant(channel, 0xFFFF);
   printer_.counters().Add("channels.opened");
   printer_.counters().Add("credit.granted", channel.host_credit);
@@ -473,6 +482,11 @@ void Session::FlushTransactions() {
 void Session::QueueChannelData(const ChannelKey& key, std::span<const std::uint8_t> bytes) {
   Channel* channel = FindChannel(key);
   if (channel == nullptr) {
+    printer_.counters().Add("mgmt.answers_dropped");
+    return;
+  }
+  if (channel->outgoing.size() + bytes.size() > kMaxQueuedPerChannel) {
+    // A host that never grants credit must not make the printer grow without bound.
     printer_.counters().Add("mgmt.answers_dropped");
     return;
   }
@@ -604,13 +618,12 @@ void Session::SendMalformed(MalformedKind kind) {
 
 void Session::Write(std::span<const std::uint8_t> bytes) {
   if (bytes.size() >= packet::kHeaderSize) {
-    Counters& counters = printer_.counters();
-    const std::uint8_t secondary = bytes[packet::kSecondarySocketOffset];
-    counters.Add("host.packets_out");
-    counters.Add(ChannelCounter(secondary, "packets_out"));
-    counters.Add(ChannelCounter(secondary, "bytes_out"), bytes.size() - packet::kHeaderSize);
+    const ChannelCounters counted = CountersFor(bytes[packet::kSecondarySocketOffset]);
+    ++packets_out_;
+    ++*counted.packets_out;
+    *counted.bytes_out += bytes.size() - packet::kHeaderSize;
   }
-  printer_.counters().Add("host.bytes_out", bytes.size());
+  bytes_out_ += bytes.size();
   if (printer_.tracing()) printer_.Trace(link_ + " printer>host " + packet::DescribePacket(bytes));
   to_host_(bytes);
 }
@@ -629,6 +642,14 @@ void Session::CloseChannel(const ChannelKey& key) {
   if (key.second == packet::kPrintJobSocket) printer_.sink().EndJob(false);
   channels_.erase(key);
   printer_.counters().Add("channels.closed");
+}
+
+Session::ChannelCounters Session::CountersFor(std::uint8_t secondary_socket) {
+  Counters& counters = printer_.counters();
+  return ChannelCounters{&counters.Slot(ChannelCounter(secondary_socket, "packets_in")),
+                         &counters.Slot(ChannelCounter(secondary_socket, "bytes_in")),
+                         &counters.Slot(ChannelCounter(secondary_socket, "packets_out")),
+                         &counters.Slot(ChannelCounter(secondary_socket, "bytes_out"))};
 }
 
 Session::Channel* Session::FindChannel(const ChannelKey& key) {

@@ -63,6 +63,13 @@ class Session {
 
  private:
   using ChannelKey = std::pair<std::uint8_t, std::uint8_t>;  // primary, secondary
+  // The counters of one secondary socket ("channel.XX.*").
+  struct ChannelCounters {
+    std::uint64_t* packets_in = nullptr;
+    std::uint64_t* bytes_in = nullptr;
+    std::uint64_t* packets_out = nullptr;
+    std::uint64_t* bytes_out = nullptr;
+  };
   struct Channel {
     std::uint8_t primary_socket = 0;
     std::uint8_t secondary_socket = 0;
@@ -74,6 +81,7 @@ class Session {
     bool credit_request_pending = false;
     bool credit_command_outstanding = false;
     devpkt::StreamSplitter splitter;
+    ChannelCounters counters;
   };
 
   void FromHostRaw(std::span<const std::uint8_t> bytes);
@@ -104,8 +112,13 @@ class Session {
   void CloseChannel(const ChannelKey& key);
   void CheckPacketFaults();
   Channel* FindChannel(const ChannelKey& key);
+  ChannelCounters CountersFor(std::uint8_t secondary_socket);
 
   Printer& printer_;
+  std::uint64_t& bytes_in_;
+  std::uint64_t& bytes_out_;
+  std::uint64_t& packets_in_;
+  std::uint64_t& packets_out_;
   std::string link_;
   HostWriter to_host_;
   TimerGroup timers_;

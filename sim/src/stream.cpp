@@ -87,6 +87,9 @@ bool Stream::ReadAvailable(std::size_t max_reads) {
     if (n > 0) {
       on_data_(std::span<const std::uint8_t>(buffer_.data(), static_cast<std::size_t>(n)));
       if (!*alive || closed_) return false;
+      // A short read emptied the descriptor: the next read would only say so
+      // (EAGAIN); the level-triggered poll reports whatever comes next.
+      if (static_cast<std::size_t>(n) < buffer_.size() && max_reads != SIZE_MAX) return true;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;

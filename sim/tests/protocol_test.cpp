@@ -373,3 +373,19 @@ TEST_F(ProtocolTest, TheTcpEndpointSpeaksTheSameProtocol) {
   EXPECT_TRUE(WaitCounter("job.bytes", 4));
   EXPECT_EQ(Counter("tcp.connections"), 1u);
 }
+
+TEST_F(ProtocolTest, WhatTheHostLeftUnreadIsGoneWhenItOpensAgain) {
+  Start(kPacketPrinter);
+  {
+    Port port = OpenUsb();
+    port.Write(Init(1));
+    ASSERT_TRUE(WaitCounter("command.Init", 1));
+  }  // closed without reading the InitReply
+  ASSERT_TRUE(WaitCounter("host.closes", 1));
+  Port port = OpenUsb();
+  EXPECT_TRUE(port.ReadAvailable(std::chrono::milliseconds(200)).empty());
+  auto init = port.Transact(Init(1));
+  ASSERT_TRUE(init);
+  EXPECT_EQ(init->U8(7), 0);
+  EXPECT_EQ(Counter("host.opens"), 2u);
+}

@@ -88,7 +88,12 @@ bool MakeObjectName(char (&out)[N], const char* base) {
 
 // The storage of Everyone security attributes; the caller owns it and keeps it
 // alive until the create call that uses the attributes has returned.
+// It points into itself, so it is never copied.
 struct EveryoneSecurity {
+  EveryoneSecurity() = default;
+  EveryoneSecurity(const EveryoneSecurity&) = delete;
+  EveryoneSecurity& operator=(const EveryoneSecurity&) = delete;
+
   SECURITY_ATTRIBUTES attributes;
   SECURITY_DESCRIPTOR descriptor;
   SID everyone;
@@ -105,7 +110,7 @@ const SECURITY_ATTRIBUTES* MakeEveryoneSecurityAttributes(EveryoneSecurity& stor
 
 // Holds a named mutex: waits for it without limit; a mutex found abandoned (its
 // holder died) counts as taken. Released exactly once: by Unlock or when the
-// lock is destroyed, on every path.
+// lock is destroyed, on every path. The handle must outlive the lock.
 class NamedMutexLock {
  public:
   explicit NamedMutexLock(const Handle& mutex);

@@ -3,8 +3,8 @@
 //
 // A library that the design names "name.dll" (or plain "name") is the shared
 // object lib<name>.so. It is looked for first in the directory of the loading
-// module (the program or shared library into which this platform code is
-// linked), then by the normal dlopen search. A name holding a "/" is loaded from
+// module (the program or shared library whose code makes the call), then by the
+// normal dlopen search. A name holding a "/" is loaded from
 // that path as given. Libraries are loaded with RTLD_NOW | RTLD_LOCAL, so a
 // missing symbol shows at load time as it does on Windows.
 #pragma once
@@ -21,10 +21,22 @@ namespace tgx {
 using HMODULE = struct ModuleOpaque*;
 using FARPROC = void (*)();
 
+namespace detail {
+namespace {
+// An address inside the module (program or shared library) whose code includes
+// this header. As a default argument it is taken at the call site, so the
+// calling module is known however the platform code itself is linked or shared.
+inline const void* CallingModule() {
+  static char anchor;
+  return &anchor;
+}
+}  // namespace
+}  // namespace detail
+
 // Null on failure with the last error ERROR_MOD_NOT_FOUND (no such library) or
 // ERROR_BAD_EXE_FORMAT (found but could not be loaded: not a library, missing
 // dependency or symbol).
-HMODULE LoadLibraryA(const char* fileName);
+HMODULE LoadLibraryA(const char* fileName, const void* loader = detail::CallingModule());
 // Null with ERROR_PROC_NOT_FOUND when the module exports no such name, or
 // ERROR_INVALID_HANDLE for a null module. Lookups by ordinal are not supported.
 FARPROC GetProcAddress(HMODULE module, const char* procName);
@@ -46,9 +58,10 @@ std::string LibraryFileName(const char* name);
 std::string ModulePathOf(const void* address);
 // The directory of that module, without a final "/"; empty when unknown.
 std::string ModuleDirectoryOf(const void* address);
-// The directory of the module into which this platform library is linked: the
-// "own directory" of the calling program or library.
-std::string OwnModuleDirectory();
+// The "own directory" of the calling program or library.
+inline std::string OwnModuleDirectory(const void* caller = detail::CallingModule()) {
+  return ModuleDirectoryOf(caller);
+}
 
 // Owns a loaded library; frees it when destroyed.
 class Module {
@@ -62,7 +75,9 @@ class Module {
   ~Module() { reset(); }
 
   // LoadLibraryA into a Module; empty on failure (last error set).
-  static Module Load(const char* fileName) { return Module(LoadLibraryA(fileName)); }
+  static Module Load(const char* fileName, const void* loader = detail::CallingModule()) {
+    return Module(LoadLibraryA(fileName, loader));
+  }
 
   explicit operator bool() const { return module_ != nullptr; }
   HMODULE get() const { return module_; }

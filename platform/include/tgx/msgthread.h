@@ -22,7 +22,8 @@
 // Selecting a socket again (on this or another loop), deselecting it (events 0)
 // or closing it with tgx::closesocket drops the notifications of the earlier
 // selection that are still queued, so a socket handed to another thread gets no
-// stale events from its former loop.
+// stale events from its former loop. FD_WRITE, FD_OOB and FD_CONNECT may be
+// selected but are never told (nothing in this system waits for them).
 #pragma once
 
 #include <cstdint>

@@ -4,8 +4,8 @@
 // The command line is split into arguments by the Windows rules (white space
 // separates, double quotes group, backslashes escape only before a quote). Its
 // first word names the program; with no application name it is looked for in
-// the starter's own directory (of the program or shared library into which this
-// platform code is linked) first, then along PATH; a name that holds a "/" is
+// the starter's own directory (of the program or shared library whose code
+// makes the call) first, then along PATH; a name that holds a "/" is
 // taken as it stands. A ".exe" ending names the same program without it
 // ("chanportNT.exe" starts build/bin/chanportNT).
 //
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tgx/handle.h"
+#include "tgx/library.h"
 #include "tgx/security.h"
 #include "tgx/win32.h"
 
@@ -82,7 +83,8 @@ BOOL CreateProcessA(const char* applicationName, const char* commandLine,
                     const SECURITY_ATTRIBUTES* processAttributes,
                     const SECURITY_ATTRIBUTES* threadAttributes, BOOL inheritHandles,
                     DWORD creationFlags, const char* environment, const char* currentDirectory,
-                    const STARTUPINFOA* startupInfo, PROCESS_INFORMATION* processInformation);
+                    const STARTUPINFOA* startupInfo, PROCESS_INFORMATION* processInformation,
+                    const void* starter = detail::CallingModule());
 
 // The process's exit code, or STILL_ACTIVE while it runs. A process ended by
 // TerminateProcess through this handle reports the code given there; one ended
