@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -118,11 +119,17 @@ class Library {
   Handle workers_[kPortCount];
 
   std::mutex handlesLock_;
-  std::vector<PpdtHandle*> handles_;
+  // The open handles, owned here, oldest first.
+  std::vector<std::unique_ptr<PpdtHandle>> handles_;
+  // The entry of handle in handles_, or its end.
+  auto Find(PPDT_HANDLE handle) {
+    return std::find_if(handles_.begin(), handles_.end(),
+                        [handle](const auto& record) { return record.get() == handle; });
+  }
 };
 
 Library::~Library() {
-  std::vector<PpdtHandle*> handles;
+  std::vector<std::unique_ptr<PpdtHandle>> handles;
   {
     std::lock_guard lock(handlesLock_);
     handles.swap(handles_);
@@ -138,7 +145,6 @@ Library::~Library() {
       }
     }
   }
-  for (PpdtHandle* record : handles) delete record;
   Terminate();
   KeepWorkersFromReaper(toldToQuit);
 }
@@ -198,7 +204,7 @@ int Library::OpenPort(const char* portName, PPDT_HANDLE* handle) {
   // The port table keeps names in a 24-byte field with its NUL.
   if (strnlen(portName, kPortNameFieldSize) >= kPortNameFieldSize) return kErrArgument;
   if (!Initialize()) return kErrInitFailed;
-  auto* record = new (std::nothrow) PpdtHandle;
+  std::unique_ptr<PpdtHandle> record(new (std::nothrow) PpdtHandle);
   if (!record) return kErrNoMemory;
 
   int result;
@@ -211,16 +217,13 @@ int Library::OpenPort(const char* portName, PPDT_HANDLE* handle) {
       result = OpenPortLocked(portName);
     }
   }
-  if (result < 0) {
-    delete record;
-    return result;
-  }
+  if (result < 0) return result;
   record->port = result;
   {
     std::lock_guard lock(handlesLock_);
-    handles_.push_back(record);
+    *handle = record.get();
+    handles_.push_back(std::move(record));
   }
-  *handle = record;
   return kOk;
 }
 
@@ -282,11 +285,10 @@ int Library::ClosePort(PPDT_HANDLE handle) {
   int port;
   {
     std::lock_guard lock(handlesLock_);
-    auto it = std::find(handles_.begin(), handles_.end(), handle);
+    auto it = Find(handle);
     if (it == handles_.end()) return kErrHandle;
     port = handle->port;
     handles_.erase(it);
-    delete handle;
   }
   NamedMutexLock table(link_->tableMutex());
   ReleasePortLocked(port);
@@ -295,7 +297,7 @@ int Library::ClosePort(PPDT_HANDLE handle) {
 
 Library::HandleState Library::StateOf(PPDT_HANDLE handle) {
   std::lock_guard lock(handlesLock_);
-  if (std::find(handles_.begin(), handles_.end(), handle) == handles_.end()) {
+  if (Find(handle) == handles_.end()) {
     return {kErrHandle, -1, PPDT_SESSION_NONE};
   }
   return {kOk, handle->port, handle->session};
@@ -312,7 +314,7 @@ int Library::CheckSession(PPDT_HANDLE handle, int kind, int* port) {
 
 void Library::SetSession(PPDT_HANDLE handle, int kind) {
   std::lock_guard lock(handlesLock_);
-  if (std::find(handles_.begin(), handles_.end(), handle) != handles_.end()) {
+  if (Find(handle) != handles_.end()) {
     handle->session = kind;
   }
 }
