@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <optional>
 
-#include "device_packet.h"
 #include "tgx/agent_wire.h"
+#include "tgx/device_packet.h"
 
 namespace tgx::agent {
 

@@ -1,6 +1,6 @@
 #include "packet_splitter.h"
 
-#include "device_packet.h"
+#include "tgx/device_packet.h"
 
 namespace tgx::agent {
 

@@ -1,7 +1,5 @@
 #include "session_server.h"
 
-#include <sys/ioctl.h>
-
 #include <algorithm>
 #include <optional>
 #include <vector>
@@ -20,9 +18,9 @@ constexpr std::size_t kLargestRead = 0x7FFFFFF;
 constexpr DWORD kThreadEndWaitMs = 30000;
 
 int PendingBytes(SOCKET socket) {
-  int pending = 0;
-  if (::ioctl(socket, FIONREAD, &pending) != 0) return -1;
-  return pending;
+  unsigned long pending = 0;
+  if (tgx::ioctlsocket(socket, FIONREAD, &pending) != 0) return -1;
+  return static_cast<int>(pending);
 }
 
 void SendAll(SOCKET socket, const std::vector<std::uint8_t>& bytes) {

@@ -1,9 +1,5 @@
 #include "connection.h"
 
-#include <errno.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-
 #include <algorithm>
 #include <cstdlib>
 
@@ -14,8 +10,8 @@ namespace {
 
 // The byte count waiting to be read, or -1.
 int WaitingBytes(SOCKET socket) {
-  int waiting = 0;
-  return ::ioctl(socket, FIONREAD, &waiting) == 0 ? waiting : -1;
+  unsigned long waiting = 0;
+  return tgx::ioctlsocket(socket, FIONREAD, &waiting) == 0 ? static_cast<int>(waiting) : -1;
 }
 
 // Throws away what has arrived and not been read.
@@ -59,10 +55,9 @@ int WaitForReply(SOCKET socket, std::span<std::uint8_t> reply, DWORD limitMs) {
   DWORD elapsed = 0;
   for (;;) {
     const DWORD sliceStart = GetTickCount();
-    pollfd entry{socket, POLLIN, 0};
-    const int ready = ::poll(&entry, 1, kWaitSliceMs);
     // A signal handled by the application only ends the slice early.
-    if (ready < 0 && errno != EINTR) return -1;
+    const int ready = tgx::WaitForReadable(socket, kWaitSliceMs);
+    if (ready == SOCKET_ERROR) return -1;
     if (ready > 0) {
       const int waiting = WaitingBytes(socket);
       if (waiting < 0) return -1;

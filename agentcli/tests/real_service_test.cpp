@@ -4,8 +4,8 @@
 #include <thread>
 
 #include "client_fixture.h"
-#include "device_packet.h"
 #include "service_harness.h"
+#include "tgx/device_packet.h"
 
 namespace tgx::test {
 namespace {

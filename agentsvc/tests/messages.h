@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "device_packet.h"
 #include "tgx/agent_wire.h"
+#include "tgx/device_packet.h"
 
 namespace tgx::agent::test {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "device_packet.h"
+#include "tgx/device_packet.h"
 
 namespace {
 

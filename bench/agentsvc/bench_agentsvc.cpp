@@ -27,8 +27,8 @@
 #include <thread>
 #include <vector>
 
-#include "device_packet.h"
 #include "tgx/agent_wire.h"
+#include "tgx/device_packet.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "device_packet.h"
 #include "multiplexer.h"
 #include "tgx/agent_wire.h"
+#include "tgx/device_packet.h"
 
 namespace {
 

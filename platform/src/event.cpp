@@ -1,9 +1,13 @@
-// Named events: a state word in the object's file that waiters sleep on as a
-// futex, with an absolute monotonic deadline. A futex word has no hidden
-// bookkeeping that a waiter killed asleep could leave behind, unlike a
-// process-shared condition variable.
+// Named events: futex words in the object's file, with an absolute monotonic
+// deadline. A futex word has no hidden bookkeeping that a waiter killed asleep
+// could leave behind, unlike a process-shared condition variable. Waiters of a
+// manual-reset event sleep on its state word; those of an auto-reset event each
+// on an entry of its own, so that each SetEvent releases one of them while any
+// waits, as many as there were SetEvents, and only with none waiting signals
+// the event.
 #include <errno.h>
 #include <linux/futex.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -35,6 +39,8 @@ void FutexWake(std::atomic<std::uint32_t>& word, int count) {
   syscall(SYS_futex, FutexWord(word), FUTEX_WAKE, count, nullptr, nullptr, 0);
 }
 
+constexpr std::uint32_t kReleased = 1;  // bit 0 of a waiter entry
+
 class EventObject final : public KernelObject {
  public:
   explicit EventObject(std::shared_ptr<ObjectFile> file)
@@ -45,10 +51,45 @@ class EventObject final : public KernelObject {
     if (milliseconds == 0) return WAIT_TIMEOUT;
     timespec deadline{};
     if (milliseconds != INFINITE) deadline = kobj::DeadlineAfter(milliseconds);
+    const timespec* until = milliseconds == INFINITE ? nullptr : &deadline;
+    if (!state_.manualReset) {
+      if (std::atomic<std::uint32_t>* entry = ClaimEntry()) return WaitOnEntry(*entry, until);
+    }
+    return WaitOnState(until);
+  }
+
+  void Set() {
+    if (state_.manualReset) {
+      state_.signalled.store(1);
+      if (state_.waiters.load() != 0) FutexWake(state_.signalled, INT_MAX);
+      return;
+    }
+    do {
+      if (ReleaseAWaiter()) return;
+      state_.signalled.store(1);
+      if (state_.waiters.load() != 0) FutexWake(state_.signalled, 1);
+      // A waiter that made its entry after the look above may have looked at
+      // the event before it was signalled: the signal is its.
+    } while (HasWaitingEntry() && TryTake());
+  }
+
+  // Releases already given to waiters stay theirs.
+  void Reset() { state_.signalled.store(0); }
+
+ private:
+  // A manual-reset event stays signalled for every waiter; an auto-reset event's
+  // signal goes to the one waiter that swaps it out.
+  bool TryTake() {
+    if (state_.manualReset) return state_.signalled.load() != 0;
+    std::uint32_t signalled = 1;
+    return state_.signalled.load() == 1 && state_.signalled.compare_exchange_strong(signalled, 0);
+  }
+
+  // Sleeps on the state word until a signal is taken or the deadline passes.
+  DWORD WaitOnState(const timespec* deadline) {
     while (true) {
       state_.waiters.fetch_add(1);
-      const long result =
-          FutexWait(state_.signalled, 0, milliseconds == INFINITE ? nullptr : &deadline);
+      const long result = FutexWait(state_.signalled, 0, deadline);
       const int error = errno;
       state_.waiters.fetch_sub(1);
       // Woken, interrupted, spuriously woken or already signalled: look again.
@@ -60,21 +101,74 @@ class EventObject final : public KernelObject {
     }
   }
 
-  void Set() {
-    state_.signalled.store(1);
-    if (state_.waiters.load() != 0) FutexWake(state_.signalled, state_.manualReset ? INT_MAX : 1);
+  // A free waiter entry, now the caller's; null when all are taken.
+  std::atomic<std::uint32_t>* ClaimEntry() {
+    const auto waiting = static_cast<std::uint32_t>(getpid()) << 1;
+    for (std::atomic<std::uint32_t>& entry : state_.waiterEntries) {
+      std::uint32_t free = 0;
+      if (entry.compare_exchange_strong(free, waiting)) return &entry;
+    }
+    return nullptr;
   }
 
-  void Reset() { state_.signalled.store(0); }
+  // Sleeps on the caller's entry until a SetEvent releases it or the deadline
+  // passes; the entry is free again on return.
+  DWORD WaitOnEntry(std::atomic<std::uint32_t>& entry, const timespec* deadline) {
+    const std::uint32_t waiting = entry.load();
+    // A SetEvent that looked for waiters before the entry was made signalled the
+    // event instead.
+    if (TryTake()) {
+      if (Leave(entry, waiting)) Set();  // a release came too: not this waiter's to keep
+      return WAIT_OBJECT_0;
+    }
+    while (true) {
+      const long result = FutexWait(entry, waiting, deadline);
+      const int error = errno;
+      if (result == 0 || error == EAGAIN || error == EINTR) {
+        if (entry.load() == waiting) continue;  // not released: woken spuriously
+        entry.store(0);
+        return WAIT_OBJECT_0;
+      }
+      // A release that came as the wait ended counts.
+      if (Leave(entry, waiting)) return WAIT_OBJECT_0;
+      if (error == ETIMEDOUT) return WAIT_TIMEOUT;
+      SetLastError(Win32ErrorFromErrno(error));
+      return WAIT_FAILED;
+    }
+  }
 
- private:
-  // A manual-reset event stays signalled for every waiter; an auto-reset event's
-  // signal goes to the one waiter that swaps it out.
-  bool TryTake() {
-    if (state_.manualReset) return state_.signalled.load() != 0;
-    std::uint32_t signalled = 1;
-    return state_.signalled.load(std::memory_order_relaxed) == 1 &&
-           state_.signalled.compare_exchange_strong(signalled, 0);
+  // Frees the caller's entry; true when a SetEvent had released it.
+  static bool Leave(std::atomic<std::uint32_t>& entry, std::uint32_t waiting) {
+    std::uint32_t expected = waiting;
+    if (entry.compare_exchange_strong(expected, 0)) return false;
+    entry.store(0);
+    return true;
+  }
+
+  static bool IsWaiting(std::uint32_t entry) { return entry != 0 && !(entry & kReleased); }
+
+  // Releases one waiter with an entry whose process is alive, freeing the
+  // entries of processes that died waiting; false when there is none.
+  bool ReleaseAWaiter() {
+    for (std::atomic<std::uint32_t>& entry : state_.waiterEntries) {
+      std::uint32_t waiting = entry.load();
+      if (!IsWaiting(waiting)) continue;
+      const auto process = static_cast<pid_t>(waiting >> 1);
+      if (kill(process, 0) != 0 && errno == ESRCH) {
+        entry.compare_exchange_strong(waiting, 0);
+      } else if (entry.compare_exchange_strong(waiting, waiting | kReleased)) {
+        FutexWake(entry, 1);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  bool HasWaitingEntry() const {
+    for (const std::atomic<std::uint32_t>& entry : state_.waiterEntries) {
+      if (IsWaiting(entry.load())) return true;
+    }
+    return false;
   }
 
   std::shared_ptr<ObjectFile> file_;
@@ -95,6 +189,7 @@ Handle CreateEventA(const SECURITY_ATTRIBUTES* attributes, BOOL manualReset, BOO
                                     [&](ObjectPage& page) {
                                       page.event.manualReset = manualReset ? 1 : 0;
                                       page.event.waiters.store(0);
+                                      for (auto& entry : page.event.waiterEntries) entry.store(0);
                                       page.event.signalled.store(initialState ? 1 : 0);
                                       return ERROR_SUCCESS;
                                     }};

@@ -31,6 +31,11 @@ struct MutexState {
   pthread_mutex_t mutex;
 };
 
+// How many waiters of an auto-reset event can be released one by one; those
+// beyond share the event's state word, where two SetEvents before either of
+// them wakes release one.
+inline constexpr int kEventWaiterEntries = 64;
+
 // An event's state word (1 signalled, 0 not), the futex that waiters sleep on.
 struct EventState {
   std::atomic<std::uint32_t> signalled;
@@ -39,6 +44,10 @@ struct EventState {
   // call when nobody waits. A waiter killed asleep leaves it too high, which
   // only costs needless wake-up calls.
   std::atomic<std::uint32_t> waiters;
+  // Waiters of an auto-reset event, each asleep on its own entry: 0 free, else
+  // the waiter's process id shifted left by one, with bit 0 set once a SetEvent
+  // has released it. The process id lets SetEvent pass over waiters that died.
+  std::atomic<std::uint32_t> waiterEntries[kEventWaiterEntries];
 };
 
 // The first page of every object file.
@@ -51,7 +60,7 @@ struct ObjectPage {
   alignas(64) MutexState mutex;
   alignas(64) EventState event;
 };
-inline constexpr std::uint32_t kObjectMagic = 0x4A424F01;  // "OBJ" and layout version 1
+inline constexpr std::uint32_t kObjectMagic = 0x4A424F02;  // "OBJ" and layout version 2
 static_assert(sizeof(ObjectPage) <= 4096);
 static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
 

@@ -1,7 +1,9 @@
 // Message loops: a queue of posted messages and one of sent calls, guarded by
 // the loop's mutex; an epoll set holding an eventfd that wakes the loop, the
 // selected sockets (edge-triggered: each edge or re-enabling re-reads the
-// socket's state) and the termination-signal eventfd.
+// socket's state) and the termination-signal eventfd. A loop's own thread
+// looks at its queues before each wait, so what it posts itself needs no
+// wake-up.
 #include "tgx/msgthread.h"
 
 #include <errno.h>
@@ -189,9 +191,15 @@ class SelectRegistry {
       SetLastErrorFromErrno();
       return -1;
     }
-    Selection& stored = selections_[socket] = selection;
-    Evaluate(socket, stored);
+    Reevaluate(socket, selections_[socket] = selection);
     return 0;
+  }
+
+  // Re-reads the socket's state before the notifications it calls for.
+  void Reevaluate(SOCKET socket, Selection& selection) {
+    pollfd entry{socket, POLLIN | POLLRDHUP, 0};
+    if (poll(&entry, 1, 0) < 0) return;
+    Evaluate(socket, selection, entry.revents);
   }
 
   void Cancel(SOCKET socket) {
@@ -205,11 +213,12 @@ class SelectRegistry {
     if (it == selections_.end()) return;
     if (event == FD_READ) it->second.readEnabled = true;
     if (event == FD_ACCEPT) it->second.acceptEnabled = true;
-    Evaluate(socket, it->second);
+    Reevaluate(socket, it->second);
   }
 
-  // An epoll edge for data.u64 on loop.
-  void OnEdge(std::uint64_t tag, const LoopCore* loop) {
+  // An epoll edge for data.u64 on loop, with the readiness epoll_wait has just
+  // read (what a poll here would tell).
+  void OnEdge(std::uint64_t tag, std::uint32_t readiness, const LoopCore* loop) {
     const SOCKET socket = static_cast<SOCKET>(static_cast<std::uint32_t>(tag));
     std::lock_guard lock(mutex_);
     const auto it = selections_.find(socket);
@@ -217,7 +226,7 @@ class SelectRegistry {
         it->second.loop.lock().get() != loop) {
       return;
     }
-    Evaluate(socket, it->second);
+    Evaluate(socket, it->second, readiness);
   }
 
   // Whether a queued notification still belongs to the socket's selection.
@@ -253,35 +262,38 @@ class SelectRegistry {
     selections_.erase(it);
   }
 
-  // With mutex_ held: posts what the socket's present state and the enabled
-  // notifications call for.
-  void Evaluate(SOCKET socket, Selection& selection) {
+  // With mutex_ held: posts what the socket's readiness (poll bits, which
+  // epoll shares) and the enabled notifications call for.
+  void Evaluate(SOCKET socket, Selection& selection, std::uint32_t readiness) {
     const std::shared_ptr<LoopCore> loop = selection.loop.lock();
     if (!loop) return;
-    pollfd entry{socket, POLLIN | POLLRDHUP, 0};
-    if (poll(&entry, 1, 0) < 0) return;
     auto notify = [&](long event) {
       loop->Post(PostedMessage{selection.message, static_cast<WPARAM>(socket),
                                static_cast<LPARAM>(event), selection.generation, false});
     };
     if (selection.listener) {
-      if ((selection.events & FD_ACCEPT) && selection.acceptEnabled && (entry.revents & POLLIN)) {
+      if ((selection.events & FD_ACCEPT) && selection.acceptEnabled && (readiness & POLLIN)) {
         selection.acceptEnabled = false;
         notify(FD_ACCEPT);
       }
       return;
     }
-    int waiting = 0;
-    if (ioctl(socket, FIONREAD, &waiting) != 0) waiting = 0;
+    // Readable without a close means data is waiting; only beside a close does
+    // the byte count tell data from the end of the stream.
+    const bool closed = (readiness & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+    bool waiting = (readiness & POLLIN) != 0;
+    if (waiting && closed) {
+      int count = 0;
+      waiting = ioctl(socket, FIONREAD, &count) == 0 && count > 0;
+    }
     const bool readSelected = (selection.events & FD_READ) != 0;
-    if (readSelected && selection.readEnabled && waiting > 0) {
+    if (readSelected && selection.readEnabled && waiting) {
       selection.readEnabled = false;
       notify(FD_READ);
     }
     // The peer's close is told once the data before it has been read; a reset
     // (or no interest in reading) tells it at once.
-    const bool closed = (entry.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
-    const bool dataFirst = readSelected && waiting > 0 && !(entry.revents & POLLERR);
+    const bool dataFirst = readSelected && waiting && !(readiness & POLLERR);
     if ((selection.events & FD_CLOSE) && selection.closeEnabled && closed && !dataFirst) {
       selection.closeEnabled = false;
       notify(FD_CLOSE);
@@ -314,6 +326,7 @@ std::shared_ptr<LoopCore> LoopCore::Create(MessageHandler handler) {
 }
 
 void LoopCore::Wake() {
+  if (t_currentLoop == this) return;  // Run looks at the queues before it waits.
   const std::uint64_t one = 1;
   [[maybe_unused]] const ssize_t ignored = write(wake_, &one, sizeof one);
   sentArrived_.notify_all();
@@ -377,7 +390,7 @@ void LoopCore::WaitForEvents() {
         Post(PostedMessage{signalMessage_.load(), 0, 0, 0, false});
       }
     } else {
-      SelectRegistry::Instance().OnEdge(tag, this);
+      SelectRegistry::Instance().OnEdge(tag, events[i].events, this);
     }
   }
 }

@@ -7,6 +7,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <mutex>
 
@@ -169,6 +171,30 @@ int send(SOCKET socket, const void* buffer, int length, int flags) {
     }
   }
   return length;
+}
+
+int ioctlsocket(SOCKET socket, long command, unsigned long* argument) {
+  if (command != FIONREAD || argument == nullptr) {
+    WSASetLastError(WSAEINVAL);
+    return SOCKET_ERROR;
+  }
+  int waiting = 0;
+  if (::ioctl(socket, FIONREAD, &waiting) != 0) return FailFromErrno();
+  *argument = static_cast<unsigned long>(waiting);
+  return 0;
+}
+
+int WaitForReadable(SOCKET socket, DWORD milliseconds) {
+  pollfd entry{socket, POLLIN, 0};
+  const int timeout =
+      milliseconds == INFINITE ? -1 : static_cast<int>(std::min<DWORD>(milliseconds, INT_MAX));
+  const int ready = poll(&entry, 1, timeout);
+  if (ready < 0) return errno == EINTR ? 0 : FailFromErrno();
+  if (entry.revents & POLLNVAL) {
+    WSASetLastError(WSAENOTSOCK);
+    return SOCKET_ERROR;
+  }
+  return ready > 0 ? 1 : 0;
 }
 
 int closesocket(SOCKET socket) {

@@ -368,6 +368,47 @@ TEST(KernelObjects, AutoResetEventWakesOneWaiterPerSignal) {
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);  // every signal was taken
 }
 
+TEST(KernelObjects, AutoResetEventReleasesAWaiterPerSetEventInQuickSuccession) {
+  Handle event = CreateEventA(nullptr, FALSE, FALSE, "Global\\burst");
+  ASSERT_TRUE(event);
+  {
+    // A waiter killed asleep is no longer counted as waiting.
+    Helper killed;
+    ASSERT_EQ(killed.Call("open-event Global\\burst"), Reply(0, ERROR_SUCCESS));
+    killed.Send("wait 0 20000");
+    Sleep(300);
+    killed.Kill();
+  }
+  Helper waiters[2];
+  for (Helper& waiter : waiters) {
+    ASSERT_EQ(waiter.Call("open-event Global\\burst"), Reply(0, ERROR_SUCCESS));
+    waiter.Send("wait 0 20000");
+  }
+  Sleep(500);  // both asleep by now: two SetEvents before either wakes release both
+  ASSERT_TRUE(SetEvent(event));
+  ASSERT_TRUE(SetEvent(event));
+  std::vector<Helper*> both = {&waiters[0], &waiters[1]};
+  EXPECT_EQ(RepliesWithin(both, kReplyTimeoutMs, Reply(WAIT_OBJECT_0, ERROR_SUCCESS)), 2);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);  // no signal left over
+
+  // One waiter: the first SetEvent releases it, the others leave one signal.
+  waiters[0].Send("wait 0 20000");
+  Sleep(500);
+  for (int signal = 0; signal < 3; ++signal) ASSERT_TRUE(SetEvent(event));
+  EXPECT_EQ(waiters[0].Reply(), Reply(WAIT_OBJECT_0, ERROR_SUCCESS));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+
+  // ResetEvent takes back the event's own signal, not a waiter's release.
+  waiters[1].Send("wait 0 20000");
+  Sleep(500);
+  ASSERT_TRUE(SetEvent(event));
+  ASSERT_TRUE(SetEvent(event));
+  ASSERT_TRUE(ResetEvent(event));
+  EXPECT_EQ(waiters[1].Reply(), Reply(WAIT_OBJECT_0, ERROR_SUCCESS));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+}
+
 TEST(KernelObjects, ManualResetEventWakesAllUntilReset) {
   Handle event = CreateEventA(nullptr, TRUE, FALSE, "Global\\manual");
   ASSERT_TRUE(event);

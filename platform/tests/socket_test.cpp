@@ -106,5 +106,48 @@ TEST_F(Loopback, SocketsAreCloseOnExecWithNoDelayAndReuse) {
   EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
 }
 
+TEST_F(Loopback, WaitsForReadableAndCountsWaitingBytes) {
+  const SOCKET listener = tgx::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = LoopbackAddress(0);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 5), 0);
+  socklen_t size = sizeof address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+  const SOCKET client = tgx::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const SOCKET server = tgx::accept(listener, nullptr, nullptr);
+  ASSERT_NE(server, INVALID_SOCKET);
+
+  unsigned long waiting = 99;
+  ASSERT_EQ(ioctlsocket(server, FIONREAD, &waiting), 0);
+  EXPECT_EQ(waiting, 0u);
+  EXPECT_EQ(WaitForReadable(server, 50), 0);  // nothing yet: times out
+
+  ASSERT_EQ(tgx::send(client, "abcdef", 6, 0), 6);
+  EXPECT_EQ(WaitForReadable(server, 20000), 1);
+  for (int i = 0; i < 400 && waiting != 6; ++i) {  // loopback may deliver in parts
+    ASSERT_EQ(ioctlsocket(server, FIONREAD, &waiting), 0);
+    if (waiting != 6) Sleep(5);
+  }
+  EXPECT_EQ(waiting, 6u);
+
+  // The peer's close makes the socket readable with nothing to read.
+  char buffer[8];
+  ASSERT_EQ(tgx::recv(server, buffer, 6, MSG_WAITALL), 6);
+  closesocket(client);
+  EXPECT_EQ(WaitForReadable(server, 20000), 1);
+  ASSERT_EQ(ioctlsocket(server, FIONREAD, &waiting), 0);
+  EXPECT_EQ(waiting, 0u);
+
+  EXPECT_EQ(ioctlsocket(server, FIONBIO, &waiting), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+  closesocket(server);
+  closesocket(listener);
+  EXPECT_EQ(ioctlsocket(server, FIONREAD, &waiting), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+  EXPECT_EQ(WaitForReadable(server, 0), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+}
+
 }  // namespace
 }  // namespace tgx

@@ -11,10 +11,10 @@
 #include "channel.h"
 #include "command_support.h"
 #include "commands.h"
-#include "device_packet.h"
 #include "options.h"
 #include "packets.h"
 #include "tgx/agent_wire.h"
+#include "tgx/device_packet.h"
 
 namespace tgx::tools {
 namespace {

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "device_packet.h"
+#include "tgx/device_packet.h"
 
 namespace tgx::tools {
 

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/ioctl.h>  // FIONREAD
 #include <sys/socket.h>
 
 #include "tgx/msgthread.h"
@@ -86,6 +87,13 @@ int recv(SOCKET socket, void* buffer, int length, int flags);
 // full is waited on until the peer has room, up to ScaledTimeout(30000) ms
 // (then WSAETIMEDOUT). Returns length or SOCKET_ERROR.
 int send(SOCKET socket, const void* buffer, int length, int flags);
+// FIONREAD: stores in *argument the byte count waiting to be read. Returns 0 or
+// SOCKET_ERROR (WSAEINVAL for any other command).
+int ioctlsocket(SOCKET socket, long command, unsigned long* argument);
+// Waits up to milliseconds (INFINITE: without limit) until the socket can be
+// read without blocking (data, the peer's close or an error). Returns 1 when it
+// can, 0 when the time ran out or a signal handler ran, or SOCKET_ERROR.
+int WaitForReadable(SOCKET socket, DWORD milliseconds);
 // Cancels the socket's WSAAsyncSelect, drops its queued notifications and
 // closes it.
 int closesocket(SOCKET socket);
