@@ -32,6 +32,8 @@ std::string DeviceIdText(const std::uint8_t* id, std::size_t length) {
     id += 2;
     length -= 2;
   }
+  // The port may hand the ID over as a C string: its terminator is not part of it.
+  while (length > 0 && id[length - 1] == 0) --length;
   std::string text;
   for (std::size_t i = 0; i < length; ++i) {
     if (std::isprint(id[i])) {
