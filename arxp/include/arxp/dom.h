@@ -354,6 +354,18 @@ class ARXP_EXPORT DOMParser : public Parser {
   void free(NodeList* list);
   // Only a node without a parent (FREE_ERR "attempt to free node with parent").
   void freeNode(Node* node);
+
+  // Writes a document as XML. With no file name: indented, in the OS encoding, to
+  // the standard output stream; to a file: without added white space, in the
+  // encoding of the document's XML declaration (UTF-16, Shift_JIS or EUC-JP; the
+  // OS encoding otherwise). FILE_OPEN_ERR "file (%s) cannot open", FILE_WRITE_ERR
+  // "file write fail".
+  void write(Document* document, const char* file_name);
+  // The same in the named encoding, which the declaration names while writing.
+  void write(Document* document, const char* file_name, const char* encoding);
+  // UTF-16 into a buffer of *length bytes; *length becomes the bytes produced,
+  // terminating zero unit included (units beyond the capacity are counted only).
+  void write(Document* document, char16_t* buffer, int* length);
 };
 
 }  // namespace arxp
