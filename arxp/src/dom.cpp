@@ -499,3 +499,39 @@ NodeList* Document::getElementsByTagName(const Xstring& name) const {
 }
 
 }  // namespace arxp
+
+namespace arxp {
+
+DOMImplementation::~DOMImplementation() = default;
+
+bool DOMImplementation::hasFeature(const Xstring& feature, const Xstring&) const {
+  return feature == "CORE" || feature == "HTML" || feature == "Range" || feature == "Traversal";
+}
+
+DocumentType* DOMImplementation::createDocumentType(const Xstring& qname, const Xstring& public_id,
+                                                    const Xstring& system_id) const {
+  if (!IsName(qname))
+    throw DOMException(DOMException::INVALID_CHARACTER_ERR, "invalid element name");
+  return new DocumentType(nullptr, qname, public_id, system_id);
+}
+
+Document* DOMImplementation::createDocument(const Xstring& uri, const Xstring& qname,
+                                            DocumentType* doctype) const {
+  if (doctype && doctype->getOwnerDocument())
+    throw DOMException(DOMException::WRONG_DOCUMENT_ERR, "new child node document is different");
+  Document* document = new Document();
+  try {
+    Element* root = document->createElementNS(uri, qname);
+    if (doctype) {
+      doctype->owner_ = document;
+      document->appendChild(doctype);
+    }
+    document->appendChild(root);
+  } catch (...) {
+    delete document;
+    throw;
+  }
+  return document;
+}
+
+}  // namespace arxp

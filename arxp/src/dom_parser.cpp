@@ -122,6 +122,11 @@ Document* DOMParser::parse(const char16_t* buffer) {
 
 Document* DOMParser::createDocument() { return new Document(); }
 
+DOMImplementation* DOMParser::getImplementation() {
+  static DOMImplementation implementation;
+  return &implementation;
+}
+
 void DOMParser::free(Document* document) { delete document; }
 
 void DOMParser::free(NodeList* list) {

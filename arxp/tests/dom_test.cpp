@@ -203,3 +203,25 @@ TEST(DOMExceptionTest, ShowsItsName) {
 
 }  // namespace
 }  // namespace arxp
+
+namespace arxp {
+namespace {
+
+TEST(DOMImplementationTest, AnswersForItsFeaturesAndCreatesDocuments) {
+  DOMParser parser;
+  DOMImplementation* implementation = parser.getImplementation();
+  for (const char* feature : {"CORE", "HTML", "Range", "Traversal"})
+    EXPECT_TRUE(implementation->hasFeature(feature, "2.0")) << feature;
+  EXPECT_FALSE(implementation->hasFeature("Events", "2.0"));
+  DocumentType* type = implementation->createDocumentType("p:r", Xstring(), "r.dtd");
+  EXPECT_EQ(type->getOwnerDocument(), nullptr);
+  Document* doc = implementation->createDocument("urn:p", "p:r", type);
+  EXPECT_EQ(type->getOwnerDocument(), doc);
+  EXPECT_EQ(doc->getDoctype(), type);
+  EXPECT_EQ(test::Ascii(doc->getDocumentElement()->getNamespaceURI()), "urn:p");
+  EXPECT_THROW(implementation->createDocument("urn:p", "p:s", type), DOMException);
+  parser.free(doc);
+}
+
+}  // namespace
+}  // namespace arxp

@@ -109,6 +109,7 @@ class ARXP_EXPORT Node {
 
  private:
   friend class Document;
+  friend class DOMImplementation;
   void unlink(Node* child);
 
   Document* owner_;
@@ -295,6 +296,7 @@ class ARXP_EXPORT ProcessingInstruction : public Node {
 
 class ARXP_EXPORT DocumentType : public Node {
  public:
+  friend class DOMImplementation;
   Node* cloneNode(bool deep) const override;
   Xstring getNodeName() const override { return name_; }
   short getNodeType() const override { return DOCUMENT_TYPE_NODE; }
@@ -335,6 +337,20 @@ class ARXP_EXPORT Document : public Node {
   Node* importNode(const Node* node, bool deep);
 };
 
+// Creates documents and document types, and tells which features the tree has.
+class ARXP_EXPORT DOMImplementation {
+ public:
+  virtual ~DOMImplementation();
+  // "CORE", "HTML", "Range" and "Traversal" (any version).
+  virtual bool hasFeature(const Xstring& feature, const Xstring& version) const;
+  // A document type that belongs to no document until createDocument takes it.
+  virtual DocumentType* createDocumentType(const Xstring& qname, const Xstring& public_id,
+                                           const Xstring& system_id) const;
+  // A document with `doctype` (nullptr: none) and a document element named `qname`.
+  virtual Document* createDocument(const Xstring& uri, const Xstring& qname,
+                                   DocumentType* doctype) const;
+};
+
 // The tree face of the parser.
 class ARXP_EXPORT DOMParser : public Parser {
  public:
@@ -348,6 +364,7 @@ class ARXP_EXPORT DOMParser : public Parser {
   // A zero-terminated UTF-16 text in machine byte order.
   Document* parse(const char16_t* buffer);
   Document* createDocument();
+  DOMImplementation* getImplementation();
 
   void free(Document* document);
   // Only temporary lists ("attempt to free NodeList that is not tmp-node-list").
