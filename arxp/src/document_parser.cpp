@@ -1015,7 +1015,7 @@ class Scanner final : public ParsePosition {
   }
 
   void checkNcName(View name, View qname) {
-    if (name.empty() || name.find(u':') != View::npos)
+    if (name.empty() || name.find(u':') != View::npos || !IsNameStart(name[0]))
       fail(ARXPException::SYNTAX_ERR, "illegal qualified name (%s)", qname);
   }
 

@@ -1,5 +1,6 @@
 // DOMParser: builds a Document from the parser core's events.
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "arxp/diagnostics.h"
@@ -37,14 +38,16 @@ class TreeBuilder final : public ParseEvents {
                     const std::vector<ParsedAttribute>& attributes) override {
     Element* element =
         local.isNull() ? document_->createElement(qname) : document_->createElementNS(uri, qname);
-    for (const ParsedAttribute& a : attributes) {
-      Attr* attribute = a.local.isNull() ? document_->createAttribute(a.qname)
-                                         : document_->createAttributeNS(a.uri, a.qname);
-      attribute->setValue(a.value);
-      element->setAttributeNode(attribute);
-    }
-    append(element);
+    append(element);  // owned by the tree from here, also when an attribute fails
     current_ = element;
+    for (const ParsedAttribute& a : attributes) {
+      std::unique_ptr<Attr> attribute(a.local.isNull()
+                                          ? document_->createAttribute(a.qname)
+                                          : document_->createAttributeNS(a.uri, a.qname));
+      attribute->setValue(a.value);
+      element->setAttributeNode(attribute.get());
+      attribute.release();
+    }
   }
   void endElement(const Xstring&, const Xstring&, const Xstring&) override {
     current_ = current_->getParentNode();
@@ -69,7 +72,11 @@ class TreeBuilder final : public ParseEvents {
   }
 
  private:
-  void append(Node* node) { current_->appendChild(node); }
+  void append(Node* node) {
+    std::unique_ptr<Node> owned(node);
+    current_->appendChild(node);
+    owned.release();
+  }
 
   Document* document_;
   Node* current_;

@@ -140,7 +140,7 @@ class Serializer {
       raw(" ");
       raw(a->getNodeName());
       raw("=\"");
-      escaped(a->getNodeValue());
+      escaped(a->getNodeValue(), true);
       raw("\"");
     }
     if (!e->hasChildNodes()) {
@@ -163,15 +163,13 @@ class Serializer {
     raw("<!DOCTYPE ");
     raw(d->getName());
     if (!d->getPublicId().isNull()) {
-      raw(" PUBLIC \"");
-      raw(d->getPublicId());
-      raw("\" \"");
-      raw(d->getSystemId());
-      raw("\"");
+      raw(" PUBLIC ");
+      literal(d->getPublicId());
+      raw(" ");
+      literal(d->getSystemId());
     } else if (!d->getSystemId().isNull()) {
-      raw(" SYSTEM \"");
-      raw(d->getSystemId());
-      raw("\"");
+      raw(" SYSTEM ");
+      literal(d->getSystemId());
     }
     raw(">");
   }
@@ -189,7 +187,10 @@ class Serializer {
   }
   void raw(const Xstring& s) { out_.append(s.data(), static_cast<std::size_t>(s.length())); }
 
-  void escaped(const Xstring& s) {
+  // The five markup characters as entity references. Characters that a parse
+  // would change are written as character references too: CR anywhere (line-end
+  // normalisation), TAB and LF in attribute values (value normalisation).
+  void escaped(const Xstring& s, bool attribute = false) {
     for (int i = 0; i < s.length(); ++i) {
       switch (const char16_t c = s.data()[i]) {
         case '<': raw("&lt;"); break;
@@ -197,9 +198,26 @@ class Serializer {
         case '&': raw("&amp;"); break;
         case '\'': raw("&apos;"); break;
         case '"': raw("&quot;"); break;
+        case '\r': raw("&#13;"); break;
+        case '\t':
+        case '\n':
+          if (attribute) {
+            raw(c == '\t' ? "&#9;" : "&#10;");
+            break;
+          }
+          [[fallthrough]];
         default: out_ += c;
       }
     }
+  }
+
+  // A literal in double quotation marks, or in apostrophes when it holds a double one.
+  void literal(const Xstring& s) {
+    bool has_double = false;
+    for (int i = 0; i < s.length(); ++i) has_double = has_double || s.data()[i] == '"';
+    raw(has_double ? "'" : "\"");
+    raw(s);
+    raw(has_double ? "'" : "\"");
   }
 
   bool indent_;

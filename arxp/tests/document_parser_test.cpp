@@ -155,6 +155,7 @@ TEST(DocumentParserTest, ReportsMalformedDocumentsWithTheirMessages) {
       {"<!DOCTYPE a [<!ENTITY e '<b>'>]><a>&e;</a>", ARXPException::UNBALANCED_TAG_ERR,
        "unbalanced end tag (b)"},
       {"<p:a/>", ARXPException::SYNTAX_ERR, "namespace prefix (p) not declared"},
+      {"<a xmlns:p='u' p:.='1'/>", ARXPException::SYNTAX_ERR, "illegal qualified name (p:.)"},
       {"", ARXPException::FORMAT_ERR, "not XML file"},
   };
   for (const auto& c : cases) {

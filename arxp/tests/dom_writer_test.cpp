@@ -119,3 +119,26 @@ TEST_F(DOMWriterTest, UnwritableFileFailsClearly) {
 
 }  // namespace
 }  // namespace arxp
+
+namespace arxp {
+namespace {
+
+TEST(DOMWriterRoundTripTest, CharactersAParseWouldChangeAreReferenced) {
+  DOMParser parser;
+  Document* doc = parser.parse(u"<!DOCTYPE r SYSTEM 'a\"b'><r v='a&#9;b&#10;c&#13;'>x&#13;y</r>");
+  char16_t buffer[256];
+  int length = sizeof buffer;
+  parser.write(doc, buffer, &length);
+  EXPECT_EQ(std::u16string(buffer),
+            u"<!DOCTYPE r SYSTEM 'a\"b'><r v=\"a&#9;b&#10;c&#13;\">x&#13;y</r>");
+  Document* again = parser.parse(buffer);
+  EXPECT_EQ(again->getDocumentElement()->getAttribute("v"),
+            doc->getDocumentElement()->getAttribute("v"));
+  EXPECT_EQ(again->getDocumentElement()->getFirstChild()->getNodeValue(),
+            doc->getDocumentElement()->getFirstChild()->getNodeValue());
+  parser.free(again);
+  parser.free(doc);
+}
+
+}  // namespace
+}  // namespace arxp
