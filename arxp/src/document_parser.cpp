@@ -783,16 +783,18 @@ class Scanner final : public ParsePosition {
   Units attributeValue(View literal, bool tokenized) {
     Units value;
     appendAttributeText(literal, value, 0);
-    if (tokenized) {
-      Units collapsed;
-      for (const char16_t c : value) {
-        if (c == ' ' && (collapsed.empty() || collapsed.back() == ' ')) continue;
-        collapsed += c;
-      }
-      if (!collapsed.empty() && collapsed.back() == ' ') collapsed.pop_back();
-      return collapsed;
+    return tokenized ? Collapse(value) : value;
+  }
+
+  // Drops leading and trailing spaces and reduces runs of spaces to one.
+  static Units Collapse(const Units& value) {
+    Units collapsed;
+    for (const char16_t c : value) {
+      if (c == ' ' && (collapsed.empty() || collapsed.back() == ' ')) continue;
+      collapsed += c;
     }
-    return value;
+    if (!collapsed.empty() && collapsed.back() == ' ') collapsed.pop_back();
+    return collapsed;
   }
 
   void appendAttributeText(View text, Units& out, int depth) {
@@ -979,7 +981,7 @@ class Scanner final : public ParsePosition {
       for (const AttributeDecl& d : decls->second) {
         if (d.name != name) continue;
         type = d.type;
-        if (type != u"CDATA") value = attributeValue(value, true);
+        if (type != u"CDATA") value = Collapse(value);
       }
       attributes_.push_back({name, value, type, true});
     }

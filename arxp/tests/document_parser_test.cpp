@@ -92,9 +92,9 @@ TEST(DocumentParserTest, DeliversPrologElementsTextCommentsAndInstructions) {
 TEST(DocumentParserTest, ExpandsReferencesAndNormalisesAttributes) {
   EXPECT_EQ(Parse("<!DOCTYPE a [<!ENTITY e 'x&#38;amp;y'>"
                   "<!ATTLIST a t NMTOKENS #IMPLIED d CDATA 'dv'>]>"
-                  "<a t='  p\t q ' v='1\n2&lt;&#x41;&e;'>&e;&#65;</a>"),
+                  "<a t='  p\t&amp;lt; ' v='1\n2&lt;&#x41;&e;'>&e;&#65;</a>"),
             "doctype a - -\nentity e=x&amp;y\n"
-            "start {-}a a t{-}=[p q] v{-}=[1 2<Ax&y] d{-}=[dv]*\n"
+            "start {-}a a t{-}=[p &lt;] v{-}=[1 2<Ax&y] d{-}=[dv]*\n"
             "text [x]\ntext [&]\ntext [y]\ntext [A]\nend a\n");
 }
 
