@@ -1,0 +1,388 @@
+// The DOM Level 2 document tree: nodes, node lists and maps, the DOM exception,
+// and DOMParser, which builds a Document from an input.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "arxp/exception.h"
+#include "arxp/export.h"
+#include "arxp/parser.h"
+#include "arxp/xstring.h"
+
+namespace arxp {
+
+class Attr;
+class Document;
+class Element;
+class NamedNodeMap;
+class NodeList;
+
+class ARXP_EXPORT DOMException : public ARXPException {
+ public:
+  enum Code {
+    INDEX_SIZE_ERR = 1,
+    DOMSTRING_SIZE_ERR = 2,
+    HIERARCHY_REQUEST_ERR = 3,
+    WRONG_DOCUMENT_ERR = 4,
+    INVALID_CHARACTER_ERR = 5,
+    NO_DATA_ALLOWED_ERR = 6,
+    NO_MODIFICATION_ALLOWED_ERR = 7,
+    NOT_FOUND_ERR = 8,
+    NOT_SUPPORTED_ERR = 9,
+    INUSE_ATTRIBUTE_ERR = 10,
+    INVALID_STATE_ERR = 11,
+    SYNTAX_ERR = 12,
+    INVALID_MODIFICATION_ERR = 13,
+    NAMESPACE_ERR = 14,
+    INVALID_ACCESS_ERR = 15,
+  };
+  // The library code is DOM_ERR; `code` is the DOM's own.
+  DOMException(int code, const Xstring& message);
+  int getDOMCode() const { return dom_code_; }
+  // "<DOMException::" followed by the code's name ("???" for another code) and ">".
+  Xstring toString() const override;
+  static const char* codeName(int code);
+
+ private:
+  int dom_code_;
+};
+
+class ARXP_EXPORT Node {
+ public:
+  enum NodeType {
+    ELEMENT_NODE = 1,
+    ATTRIBUTE_NODE = 2,
+    TEXT_NODE = 3,
+    CDATA_SECTION_NODE = 4,
+    ENTITY_REFERENCE_NODE = 5,
+    ENTITY_NODE = 6,
+    PROCESSING_INSTRUCTION_NODE = 7,
+    COMMENT_NODE = 8,
+    DOCUMENT_NODE = 9,
+    DOCUMENT_TYPE_NODE = 10,
+    DOCUMENT_FRAGMENT_NODE = 11,
+    NOTATION_NODE = 12,
+  };
+
+  Node(const Node&) = delete;
+  Node& operator=(const Node&) = delete;
+  // Deletes the children too.
+  virtual ~Node();
+  virtual Node* appendChild(Node* child);
+  virtual Node* cloneNode(bool deep) const = 0;
+  virtual NamedNodeMap* getAttributes() const;
+  // The live list of the children, owned by the node.
+  virtual NodeList* getChildNodes() const;
+  virtual Node* getFirstChild() const { return first_; }
+  virtual Node* getLastChild() const { return last_; }
+  virtual Xstring getLocalName() const;
+  virtual Xstring getNamespaceURI() const;
+  virtual Node* getNextSibling() const { return next_; }
+  virtual Xstring getNodeName() const = 0;
+  virtual short getNodeType() const = 0;
+  virtual Xstring getNodeValue() const;
+  virtual Document* getOwnerDocument() const { return owner_; }
+  virtual Node* getParentNode() const { return parent_; }
+  virtual Xstring getPrefix() const;
+  virtual Node* getPreviousSibling() const { return previous_; }
+  virtual bool hasAttributes() const;
+  virtual bool hasChildNodes() const { return first_ != nullptr; }
+  virtual Node* insertBefore(Node* child, Node* reference);
+  virtual bool isSupported(const Xstring& feature, const Xstring& version) const;
+  virtual void normalize();
+  virtual Node* removeChild(Node* child);
+  virtual Node* replaceChild(Node* child, Node* old);
+  virtual void setNodeValue(const Xstring& value);
+  virtual void setPrefix(const Xstring& prefix);
+
+  // Nodes live in the library's allocator.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block);
+
+ protected:
+  explicit Node(Document* owner) : owner_(owner) {}
+  // Whether a node of `type` may be a child of this node.
+  bool acceptsChild(short type) const;
+  // The document this node belongs to (the document itself for a Document).
+  Document* document() const;
+
+ private:
+  friend class Document;
+  friend class DOMImplementation;
+  void unlink(Node* child);
+
+  Document* owner_;
+  Node* parent_ = nullptr;
+  Node* first_ = nullptr;
+  Node* last_ = nullptr;
+  Node* previous_ = nullptr;
+  Node* next_ = nullptr;
+  mutable NodeList* children_ = nullptr;
+};
+
+// An ordered list of nodes: the live children of a node, or a temporary snapshot
+// made by a search (handed back with DOMParser::free).
+class ARXP_EXPORT NodeList {
+ public:
+  explicit NodeList(const Node* parent) : parent_(parent) {}
+  explicit NodeList(std::vector<Node*> nodes) : nodes_(std::move(nodes)), tmp_(true) {}
+  virtual ~NodeList();
+  virtual int getLength() const;
+  virtual Node* item(int index) const;
+  bool isTemporary() const { return tmp_; }
+
+ private:
+  const Node* parent_ = nullptr;
+  std::vector<Node*> nodes_;
+  bool tmp_ = false;
+};
+
+// The attributes of an element, by name.
+class ARXP_EXPORT NamedNodeMap {
+ public:
+  explicit NamedNodeMap(Element* owner) : owner_(owner) {}
+  virtual ~NamedNodeMap();
+  virtual int getLength() const { return static_cast<int>(nodes_.size()); }
+  virtual Node* getNamedItem(const Xstring& name) const;
+  virtual Node* getNamedItemNS(const Xstring& uri, const Xstring& local) const;
+  virtual Node* item(int index) const;
+  virtual Node* removeNamedItem(const Xstring& name);
+  virtual Node* setNamedItem(Node* node);
+
+ private:
+  friend class Document;
+  friend class Element;
+  Element* owner_;
+  std::vector<Attr*> nodes_;
+};
+
+class ARXP_EXPORT Attr : public Node {
+ public:
+  ~Attr() override;
+  Node* cloneNode(bool deep) const override;
+  Xstring getLocalName() const override { return local_; }
+  Xstring getNamespaceURI() const override { return uri_; }
+  Xstring getNodeName() const override { return name_; }
+  short getNodeType() const override { return ATTRIBUTE_NODE; }
+  Xstring getNodeValue() const override { return value_; }
+  Xstring getPrefix() const override;
+  void setNodeValue(const Xstring& value) override { value_ = value; }
+  Node* getParentNode() const override { return nullptr; }
+
+  const Xstring& getName() const { return name_; }
+  const Xstring& getValue() const { return value_; }
+  void setValue(const Xstring& value) { value_ = value; }
+  bool getSpecified() const { return specified_; }
+  Element* getOwnerElement() const { return element_; }
+
+ private:
+  friend class Document;
+  friend class Element;
+  friend class NamedNodeMap;
+  Attr(Document* owner, const Xstring& name, const Xstring& uri, const Xstring& local);
+
+  Xstring name_, uri_, local_, value_;
+  bool specified_ = true;
+  Element* element_ = nullptr;
+};
+
+class ARXP_EXPORT Element : public Node {
+ public:
+  friend class Document;
+  ~Element() override;
+  Node* cloneNode(bool deep) const override;
+  NamedNodeMap* getAttributes() const override;
+  Xstring getLocalName() const override { return local_; }
+  Xstring getNamespaceURI() const override { return uri_; }
+  Xstring getNodeName() const override { return name_; }
+  short getNodeType() const override { return ELEMENT_NODE; }
+  Xstring getPrefix() const override;
+  bool hasAttributes() const override { return !attributes_.nodes_.empty(); }
+
+  const Xstring& getTagName() const { return name_; }
+  // The value, or an empty string when absent.
+  Xstring getAttribute(const Xstring& name) const;
+  Xstring getAttributeNS(const Xstring& uri, const Xstring& local) const;
+  Attr* getAttributeNode(const Xstring& name) const;
+  bool hasAttribute(const Xstring& name) const { return getAttributeNode(name) != nullptr; }
+  void setAttribute(const Xstring& name, const Xstring& value);
+  void setAttributeNS(const Xstring& uri, const Xstring& qname, const Xstring& value);
+  // Adds or replaces; returns the replaced attribute (now the caller's) or nullptr.
+  Attr* setAttributeNode(Attr* attribute);
+  void removeAttribute(const Xstring& name);
+  // A temporary list of the descendants named `name` ("*": all), in document order.
+  NodeList* getElementsByTagName(const Xstring& name) const;
+
+ private:
+  friend class Document;
+  Element(Document* owner, const Xstring& name, const Xstring& uri, const Xstring& local);
+
+  Xstring name_, uri_, local_;
+  mutable NamedNodeMap attributes_;
+};
+
+class ARXP_EXPORT CharacterData : public Node {
+ public:
+  Xstring getNodeValue() const override { return data_; }
+  void setNodeValue(const Xstring& value) override { data_ = value; }
+  virtual void appendData(const Xstring& data);
+  virtual void deleteData(int offset, int count);
+  virtual const Xstring& getData() const { return data_; }
+  virtual int getLength() const { return data_.length(); }
+  virtual void insertData(int offset, const Xstring& data);
+  virtual void replaceData(int offset, int count, const Xstring& data);
+  virtual void setData(const Xstring& data) { data_ = data; }
+  virtual Xstring substringData(int offset, int count) const;
+
+ protected:
+  CharacterData(Document* owner, const Xstring& data) : Node(owner), data_(data) {}
+
+ private:
+  void checkOffset(int offset) const;
+  Xstring data_;
+};
+
+class ARXP_EXPORT Text : public CharacterData {
+ public:
+  Node* cloneNode(bool deep) const override;
+  Xstring getNodeName() const override { return "#text"; }
+  short getNodeType() const override { return TEXT_NODE; }
+
+ protected:
+  friend class Document;
+  Text(Document* owner, const Xstring& data) : CharacterData(owner, data) {}
+};
+
+class ARXP_EXPORT CDATASection : public Text {
+ public:
+  Node* cloneNode(bool deep) const override;
+  Xstring getNodeName() const override { return "#cdata-section"; }
+  short getNodeType() const override { return CDATA_SECTION_NODE; }
+
+ private:
+  friend class Document;
+  CDATASection(Document* owner, const Xstring& data) : Text(owner, data) {}
+};
+
+class ARXP_EXPORT Comment : public CharacterData {
+ public:
+  Node* cloneNode(bool deep) const override;
+  Xstring getNodeName() const override { return "#comment"; }
+  short getNodeType() const override { return COMMENT_NODE; }
+
+ private:
+  friend class Document;
+  Comment(Document* owner, const Xstring& data) : CharacterData(owner, data) {}
+};
+
+class ARXP_EXPORT ProcessingInstruction : public Node {
+ public:
+  Node* cloneNode(bool deep) const override;
+  Xstring getNodeName() const override { return target_; }
+  short getNodeType() const override { return PROCESSING_INSTRUCTION_NODE; }
+  Xstring getNodeValue() const override { return data_; }
+  void setNodeValue(const Xstring& value) override { data_ = value; }
+  const Xstring& getTarget() const { return target_; }
+  const Xstring& getData() const { return data_; }
+  void setData(const Xstring& data) { data_ = data; }
+
+ private:
+  friend class Document;
+  ProcessingInstruction(Document* owner, const Xstring& target, const Xstring& data)
+      : Node(owner), target_(target), data_(data) {}
+  Xstring target_, data_;
+};
+
+class ARXP_EXPORT DocumentType : public Node {
+ public:
+  friend class DOMImplementation;
+  Node* cloneNode(bool deep) const override;
+  Xstring getNodeName() const override { return name_; }
+  short getNodeType() const override { return DOCUMENT_TYPE_NODE; }
+  const Xstring& getName() const { return name_; }
+  const Xstring& getPublicId() const { return public_id_; }
+  const Xstring& getSystemId() const { return system_id_; }
+
+ private:
+  friend class Document;
+  DocumentType(Document* owner, const Xstring& name, const Xstring& public_id,
+               const Xstring& system_id)
+      : Node(owner), name_(name), public_id_(public_id), system_id_(system_id) {}
+  Xstring name_, public_id_, system_id_;
+};
+
+class ARXP_EXPORT Document : public Node {
+ public:
+  Document();
+  Node* cloneNode(bool deep) const override;
+  Xstring getNodeName() const override { return "#document"; }
+  short getNodeType() const override { return DOCUMENT_NODE; }
+
+  // Names are checked as XML names ("invalid element name", ...: INVALID_CHARACTER_ERR).
+  Element* createElement(const Xstring& name);
+  Element* createElementNS(const Xstring& uri, const Xstring& qname);
+  Attr* createAttribute(const Xstring& name);
+  Attr* createAttributeNS(const Xstring& uri, const Xstring& qname);
+  Text* createTextNode(const Xstring& data);
+  Comment* createComment(const Xstring& data);
+  CDATASection* createCDATASection(const Xstring& data);
+  ProcessingInstruction* createProcessingInstruction(const Xstring& target, const Xstring& data);
+  DocumentType* createDocumentType(const Xstring& name, const Xstring& public_id,
+                                   const Xstring& system_id);
+  Element* getDocumentElement() const;
+  DocumentType* getDoctype() const;
+  NodeList* getElementsByTagName(const Xstring& name) const;
+  // A copy of a node of any document, belonging to this one and without a parent.
+  Node* importNode(const Node* node, bool deep);
+};
+
+// Creates documents and document types, and tells which features the tree has.
+class ARXP_EXPORT DOMImplementation {
+ public:
+  virtual ~DOMImplementation();
+  // "CORE", "HTML", "Range" and "Traversal" (any version).
+  virtual bool hasFeature(const Xstring& feature, const Xstring& version) const;
+  // A document type that belongs to no document until createDocument takes it.
+  virtual DocumentType* createDocumentType(const Xstring& qname, const Xstring& public_id,
+                                           const Xstring& system_id) const;
+  // A document with `doctype` (nullptr: none) and a document element named `qname`.
+  virtual Document* createDocument(const Xstring& uri, const Xstring& qname,
+                                   DocumentType* doctype) const;
+};
+
+// The tree face of the parser.
+class ARXP_EXPORT DOMParser : public Parser {
+ public:
+  DOMParser();
+  DOMParser(const DOMParser& other);
+  DOMParser& operator=(const DOMParser& other);
+  ~DOMParser() override;
+
+  Document* parse(InputSource& input);
+  Document* parse(const char* file_name);
+  // A zero-terminated UTF-16 text in machine byte order.
+  Document* parse(const char16_t* buffer);
+  Document* createDocument();
+  DOMImplementation* getImplementation();
+
+  void free(Document* document);
+  // Only temporary lists ("attempt to free NodeList that is not tmp-node-list").
+  void free(NodeList* list);
+  // Only a node without a parent (FREE_ERR "attempt to free node with parent").
+  void freeNode(Node* node);
+
+  // Writes a document as XML. With no file name: indented, in the OS encoding, to
+  // the standard output stream; to a file: without added white space, in the
+  // encoding of the document's XML declaration (UTF-16, Shift_JIS or EUC-JP; the
+  // OS encoding otherwise). FILE_OPEN_ERR "file (%s) cannot open", FILE_WRITE_ERR
+  // "file write fail".
+  void write(Document* document, const char* file_name);
+  // The same in the named encoding, which the declaration names while writing.
+  void write(Document* document, const char* file_name, const char* encoding);
+  // UTF-16 into a buffer of *length bytes; *length becomes the bytes produced,
+  // terminating zero unit included (units beyond the capacity are counted only).
+  void write(Document* document, char16_t* buffer, int* length);
+};
+
+}  // namespace arxp

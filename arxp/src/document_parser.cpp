@@ -1,0 +1,1197 @@
+#include "arxp/document_parser.h"
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "arxp/diagnostics.h"
+#include "arxp/encoding.h"
+#include "arxp/exception.h"
+#include "arxp/xmldecl.h"
+
+namespace arxp {
+
+ParsePosition::~ParsePosition() = default;
+
+ParseEvents::~ParseEvents() = default;
+void ParseEvents::setPosition(const ParsePosition&) {}
+void ParseEvents::startDocument() {}
+void ParseEvents::endDocument() {}
+void ParseEvents::xmlDeclaration(const Xstring&, const Xstring&, const Xstring&) {}
+void ParseEvents::startDoctype(const Xstring&, const Xstring&, const Xstring&) {}
+void ParseEvents::endDoctype() {}
+void ParseEvents::elementDecl(const Xstring&, const Xstring&) {}
+void ParseEvents::attributeDecl(const Xstring&, const Xstring&, const Xstring&, const Xstring&,
+                                const Xstring&) {}
+void ParseEvents::internalEntityDecl(const Xstring&, const Xstring&) {}
+void ParseEvents::externalEntityDecl(const Xstring&, const Xstring&, const Xstring&) {}
+void ParseEvents::unparsedEntityDecl(const Xstring&, const Xstring&, const Xstring&,
+                                     const Xstring&) {}
+void ParseEvents::notationDecl(const Xstring&, const Xstring&, const Xstring&) {}
+void ParseEvents::startPrefixMapping(const Xstring&, const Xstring&) {}
+void ParseEvents::endPrefixMapping(const Xstring&) {}
+void ParseEvents::startElement(const Xstring&, const Xstring&, const Xstring&,
+                               const std::vector<ParsedAttribute>&) {}
+void ParseEvents::endElement(const Xstring&, const Xstring&, const Xstring&) {}
+void ParseEvents::characters(const Xstring&) {}
+void ParseEvents::startCDATA() {}
+void ParseEvents::endCDATA() {}
+void ParseEvents::comment(const Xstring&) {}
+void ParseEvents::processingInstruction(const Xstring&, const Xstring&) {}
+void ParseEvents::startEntity(const Xstring&) {}
+void ParseEvents::endEntity(const Xstring&) {}
+void ParseEvents::skippedEntity(const Xstring&) {}
+
+namespace {
+
+using Units = std::u16string;
+using View = std::u16string_view;
+
+constexpr char16_t kXmlNamespace[] = u"http://www.w3.org/XML/1998/namespace";
+constexpr char16_t kXmlnsNamespace[] = u"http://www.w3.org/2000/xmlns/";
+
+Xstring X(View v) { return Xstring(v.data(), static_cast<int>(v.size())); }
+Xstring NullOr(const Units& s, bool present) { return present ? X(s) : Xstring(); }
+
+// A message whose format has one "%s", filled with a string of any characters.
+Xstring Message(const char* format, View arg) {
+  const std::string_view f(format);
+  const std::size_t at = f.find("%s");
+  if (at == std::string_view::npos) return Xstring(format);
+  Xstring text(std::string(f.substr(0, at)).c_str());
+  text += X(arg);
+  text += std::string(f.substr(at + 2)).c_str();
+  return text;
+}
+
+bool IsSpace(char32_t c) { return c == 0x20 || c == 0x9 || c == 0xA || c == 0xD; }
+
+bool IsNameStart(char32_t c) {
+  if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
+  return (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
+         (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) || c == 0x200C || c == 0x200D ||
+         (c >= 0x2070 && c <= 0x218F) || (c >= 0x2C00 && c <= 0x2FEF) ||
+         (c >= 0x3001 && c <= 0xD7FF) || (c >= 0xF900 && c <= 0xFDCF) ||
+         (c >= 0xFDF0 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0xEFFFF);
+}
+
+bool IsNameChar(char32_t c) {
+  if (IsNameStart(c)) return true;
+  return (c >= '0' && c <= '9') || c == '-' || c == '.' || c == 0xB7 ||
+         (c >= 0x300 && c <= 0x36F) || c == 0x203F || c == 0x2040;
+}
+
+bool IsXmlChar(char32_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+void AppendCodePoint(Units& out, char32_t c) {
+  if (c < 0x10000) {
+    out += static_cast<char16_t>(c);
+  } else {
+    c -= 0x10000;
+    out += static_cast<char16_t>(0xD800 + (c >> 10));
+    out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+  }
+}
+
+struct Entity {
+  Units name;
+  Units value;  // replacement text of an internal entity
+  Units public_id, system_id, notation;
+  bool external = false;
+  bool in_use = false;  // its replacement is being read: a reference now is a loop
+};
+
+struct AttributeDecl {
+  Units name, type, default_value;
+  bool has_default = false;
+};
+
+struct Binding {
+  Units prefix, uri;
+};
+
+// An entity's replacement on the input stack, with the depth of the tag stack
+// where it began: its elements must end inside it.
+struct InputFrame {
+  const char16_t* resume;  // where the including input continues
+  const char16_t* resume_end;
+  Entity* entity;
+  std::size_t tag_depth;
+};
+
+struct OpenElement {
+  Units qname;
+  std::size_t bindings;  // namespace bindings in force before its own
+};
+
+class Scanner final : public ParsePosition {
+ public:
+  Scanner(const ParseOptions& options, ByteInput& input, ParseEvents& events)
+      : options_(options), input_(input), events_(events), system_id_(input.name()) {}
+
+  void run() {
+    events_.setPosition(*this);
+    readPrologAndText();
+    events_.startDocument();
+    predefine(u"lt", u"&#x3c;");
+    predefine(u"gt", u"&#x3e;");
+    predefine(u"amp", u"&#x26;");
+    predefine(u"apos", u"&#x27;");
+    predefine(u"quot", u"&#x22;");
+    parseProlog();
+    parseContent();
+    parseMisc();
+    if (p_ != end_) fail(ARXPException::SYNTAX_ERR, "unexpected token found");
+    events_.endDocument();
+  }
+
+  int line() const override {
+    advanceLines();
+    return line_;
+  }
+  int column() const override {
+    advanceLines();
+    return static_cast<int>(documentPos() - line_start_) + 1;
+  }
+  const Xstring& systemId() const override { return system_id_; }
+
+ private:
+  // ---- input ----
+
+  // Reads the XML declaration unit by unit (it may switch the encoding), then the
+  // rest of the input in bulk.
+  void readPrologAndText() {
+    const DetectedEncoding detected = detectEncoding(input_);
+    CharReader reader(input_, detected.encoding, detected.byte_order);
+    const View start = u"<?xml";
+    while (text_.size() < 6) {
+      const int unit = reader.getc();
+      if (unit < 0) break;
+      text_ += static_cast<char16_t>(unit);
+      if (text_.size() <= 5 && text_.back() != start[text_.size() - 1]) break;
+    }
+    std::size_t decl_end = 0;
+    if (text_.size() == 6 && IsSpace(text_[5])) {
+      for (;;) {
+        const int unit = reader.getc();
+        if (unit < 0) {
+          setText(text_.size());
+          fail(ARXPException::UNEXPECTED_EOF_ERR, "unterminated processing instruction");
+        }
+        text_ += static_cast<char16_t>(unit);
+        if (text_.size() >= 2 && text_[text_.size() - 2] == '?' && unit == '>') break;
+      }
+      decl_end = text_.size();
+      setText(0);
+      p_ = begin_ + 6;
+      end_ = begin_ + decl_end - 2;
+      parseXmlDeclaration(detected.encoding, reader);
+    }
+    char16_t chunk[16 * 1024];
+    while (const std::size_t n = reader.read(chunk, sizeof chunk / sizeof chunk[0]))
+      text_.append(chunk, n);
+    setText(decl_end);
+  }
+
+  void setText(std::size_t position) {
+    begin_ = text_.data();
+    end_ = begin_ + text_.size();
+    p_ = begin_ + position;
+    scanned_ = begin_;
+    line_start_ = begin_;
+    line_ = 1;
+  }
+
+  // The place in the document itself, also while reading an entity's replacement.
+  const char16_t* documentPos() const { return frames_.empty() ? p_ : frames_.front().resume; }
+
+  void advanceLines() const {
+    const char16_t* to = documentPos();
+    for (; scanned_ < to; ++scanned_) {
+      if (*scanned_ == '\n') {
+        ++line_;
+        line_start_ = scanned_ + 1;
+      }
+    }
+  }
+
+  [[noreturn]] void fail(int code, const Xstring& message) {
+    Location where;
+    where.file = system_id_;
+    const char16_t* at = documentPos();
+    const char16_t* stop = at;
+    while (stop < begin_ + text_.size() && stop - at < 16 && *stop != '\n') ++stop;
+    where.text = Xstring(Units(at, stop).c_str());
+    where.line = line();
+    where.column = column();
+    Diagnostics::error(code, message, &where);
+  }
+  [[noreturn]] void fail(int code, const char* message) { fail(code, Xstring(message)); }
+  [[noreturn]] void fail(int code, const char* format, View arg) {
+    fail(code, Message(format, arg));
+  }
+
+  bool atEnd() const { return p_ >= end_; }
+  bool lookingAt(View s) const {
+    return static_cast<std::size_t>(end_ - p_) >= s.size() && View(p_, s.size()) == s;
+  }
+  bool skip(View s) {
+    if (!lookingAt(s)) return false;
+    p_ += s.size();
+    return true;
+  }
+  void expect(View s, int code, const char* message) {
+    if (!skip(s)) fail(code, message);
+  }
+  bool skipSpace() {
+    const char16_t* from = p_;
+    while (p_ < end_ && IsSpace(*p_)) ++p_;
+    return p_ != from;
+  }
+  void requireSpace() {
+    if (!skipSpace()) fail(ARXPException::SYNTAX_ERR, "parse error");
+  }
+
+  // The code point at p_ and its length in units.
+  char32_t peekCodePoint(int& units) const {
+    const char32_t c = *p_;
+    units = 1;
+    if (c >= 0xD800 && c <= 0xDBFF && p_ + 1 < end_ && p_[1] >= 0xDC00 && p_[1] <= 0xDFFF) {
+      units = 2;
+      return 0x10000 + ((c - 0xD800) << 10) + (p_[1] - 0xDC00);
+    }
+    return c;
+  }
+
+  bool atNameStart() const {
+    if (atEnd()) return false;
+    int n;
+    return IsNameStart(peekCodePoint(n));
+  }
+
+  View parseName() {
+    if (!atNameStart()) {
+      if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
+      fail(ARXPException::SYNTAX_ERR, "unexpected token found");
+    }
+    const char16_t* from = p_;
+    int n;
+    while (p_ < end_ && IsNameChar(peekCodePoint(n))) p_ += n;
+    return View(from, p_ - from);
+  }
+
+  View parseNmtoken() {
+    const char16_t* from = p_;
+    int n;
+    while (p_ < end_ && IsNameChar(peekCodePoint(n))) p_ += n;
+    if (p_ == from) fail(ARXPException::SYNTAX_ERR, "unexpected token found");
+    return View(from, p_ - from);
+  }
+
+  // A quoted literal's contents, without interpretation.
+  View parseQuoted() {
+    if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "unterminated literal");
+    const char16_t quote = *p_;
+    if (quote != '"' && quote != '\'') fail(ARXPException::SYNTAX_ERR, "parse error");
+    const char16_t* from = ++p_;
+    while (p_ < end_ && *p_ != quote) ++p_;
+    if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "unterminated literal");
+    return View(from, p_++ - from);
+  }
+
+  // ---- XML declaration ----
+
+  // A pseudo-attribute of the XML declaration; p_ stays put when it is not there.
+  View declAttribute(const char* name) {
+    const char16_t* from = p_;
+    skipSpace();
+    for (const char* c = name; *c; ++c) {
+      if (atEnd() || *p_ != static_cast<char16_t>(*c)) {
+        p_ = from;
+        return View();
+      }
+      ++p_;
+    }
+    skipSpace();
+    expect(u"=", ARXPException::INVALID_XML_DECL_ERR, "parse error");
+    skipSpace();
+    return parseQuoted();
+  }
+
+  void parseXmlDeclaration(int detected, CharReader& reader) {
+    const char16_t* before = p_;
+    const View version = declAttribute("version");
+    if (p_ == before) fail(ARXPException::INVALID_XML_DECL_ERR, "parse error");
+    Location where;
+    where.file = system_id_;
+    where.line = 1;
+    where.column = static_cast<int>(p_ - begin_);
+    checkVersionNum(X(version), &where);
+    before = p_;
+    if (!atEnd() && !IsSpace(*p_)) fail(ARXPException::INVALID_XML_DECL_ERR, "parse error");
+    const View encoding = declAttribute("encoding");
+    const bool has_encoding = p_ != before;
+    if (has_encoding) {
+      where.column = static_cast<int>(p_ - begin_);
+      const int chosen = checkEncodingDecl(X(encoding), detected, &where);
+      if (chosen != reader.encoding()) reader.select(chosen);
+      before = p_;
+      if (!atEnd() && !IsSpace(*p_)) fail(ARXPException::INVALID_XML_DECL_ERR, "parse error");
+    }
+    const View standalone = declAttribute("standalone");
+    const bool has_standalone = p_ != before;
+    if (has_standalone) standalone_ = checkStandalone(X(standalone), &where);
+    skipSpace();
+    if (!atEnd()) fail(ARXPException::INVALID_XML_DECL_ERR, "parse error");
+    decl_version_ = version;
+    decl_encoding_ = encoding;
+    decl_standalone_ = standalone;
+    has_decl_ = true;
+    has_encoding_ = has_encoding;
+    has_standalone_ = has_standalone;
+  }
+
+  // ---- prolog and DTD ----
+
+  void predefine(const char16_t* name, const char16_t* value) {
+    Entity& e = general_[name];
+    e.name = name;
+    e.value = value;
+  }
+
+  void parseProlog() {
+    if (has_decl_) {
+      events_.xmlDeclaration(X(decl_version_), has_encoding_ ? X(decl_encoding_) : Xstring(),
+                             has_standalone_ ? X(decl_standalone_) : Xstring());
+    }
+    bool seen_doctype = false;
+    for (;;) {
+      parseMisc();
+      if (lookingAt(u"<!DOCTYPE")) {
+        if (seen_doctype) fail(ARXPException::SYNTAX_ERR, "unexpected token found");
+        seen_doctype = true;
+        parseDoctype();
+        continue;
+      }
+      break;
+    }
+    if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
+    if (*p_ != '<') fail(ARXPException::SYNTAX_ERR, "unexpected token found");
+  }
+
+  // Comments, processing instructions and white space.
+  void parseMisc() {
+    for (;;) {
+      skipSpace();
+      if (lookingAt(u"<!--")) {
+        parseComment();
+      } else if (lookingAt(u"<?")) {
+        parsePI();
+      } else {
+        return;
+      }
+    }
+  }
+
+  void parseComment() {
+    p_ += 4;
+    const char16_t* from = p_;
+    for (;;) {
+      if (end_ - p_ < 3) fail(ARXPException::UNEXPECTED_EOF_ERR, "unterminated comment");
+      if (p_[0] == '-' && p_[1] == '-') {
+        if (p_[2] != '>') fail(ARXPException::SYNTAX_ERR, "'--' found in comment");
+        break;
+      }
+      ++p_;
+    }
+    const View text(from, p_ - from);
+    p_ += 3;
+    if (!in_dtd_) events_.comment(X(text));
+  }
+
+  void parsePI() {
+    p_ += 2;
+    const View target = parseName();
+    if (target.size() == 3 && (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' &&
+        (target[2] | 0x20) == 'l')
+      fail(ARXPException::INVALID_XML_DECL_ERR, "xml decl must appear first line");
+    const char16_t* from = p_;
+    if (!skipSpace() && !lookingAt(u"?>"))
+      fail(ARXPException::SYNTAX_ERR, "unterminated processing instruction");
+    from = p_;
+    while (!lookingAt(u"?>")) {
+      if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "unterminated processing instruction");
+      ++p_;
+    }
+    const View data(from, p_ - from);
+    p_ += 2;
+    if (!in_dtd_) events_.processingInstruction(X(target), X(data));
+  }
+
+  // ExternalID; with `public_only`, a PUBLIC id may lack its system literal (notations).
+  bool parseExternalId(View& public_id, View& system_id, bool public_only = false) {
+    if (skip(u"SYSTEM")) {
+      requireSpace();
+      system_id = parseQuoted();
+      return true;
+    }
+    if (!skip(u"PUBLIC")) return false;
+    requireSpace();
+    public_id = parseQuoted();
+    Location where;
+    where.file = system_id_;
+    where.line = line();
+    where.column = column();
+    checkPubidLiteral(X(public_id), &where);
+    const char16_t* before = p_;
+    const bool spaced = skipSpace();
+    if (public_only && (atEnd() || (*p_ != '"' && *p_ != '\''))) {
+      p_ = before;
+      return true;
+    }
+    if (!spaced) fail(ARXPException::SYNTAX_ERR, "parse error");
+    system_id = parseQuoted();
+    return true;
+  }
+
+  void parseDoctype() {
+    p_ += 9;
+    requireSpace();
+    const View name = parseName();
+    View public_id, system_id;
+    bool external = false;
+    if (skipSpace()) external = parseExternalId(public_id, system_id);
+    has_external_subset_ = external;
+    events_.startDoctype(X(name), external && public_id.data() ? X(public_id) : Xstring(),
+                         external ? X(system_id) : Xstring());
+    skipSpace();
+    if (skip(u"[")) {
+      in_dtd_ = true;
+      parseInternalSubset();
+      in_dtd_ = false;
+      skipSpace();
+    }
+    if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
+    expect(u">", ARXPException::SYNTAX_ERR, "parse error");
+    events_.endDoctype();
+  }
+
+  void parseInternalSubset() {
+    for (;;) {
+      skipSpace();
+      if (atEnd()) {
+        if (!frames_.empty()) {
+          popFrame();
+          continue;
+        }
+        fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
+      }
+      if (*p_ == ']') {
+        if (!frames_.empty()) fail(ARXPException::SYNTAX_ERR, "unexpected token found");
+        ++p_;
+        return;
+      }
+      if (lookingAt(u"<!--")) {
+        parseComment();
+      } else if (lookingAt(u"<?")) {
+        parsePI();
+      } else if (skip(u"<!ELEMENT")) {
+        parseElementDecl();
+      } else if (skip(u"<!ATTLIST")) {
+        parseAttlistDecl();
+      } else if (skip(u"<!ENTITY")) {
+        parseEntityDecl();
+      } else if (skip(u"<!NOTATION")) {
+        parseNotationDecl();
+      } else if (skip(u"%")) {
+        parseParameterReference();
+      } else {
+        fail(ARXPException::SYNTAX_ERR, "unexpected token found");
+      }
+    }
+  }
+
+  // A parameter-entity reference between declarations: an internal entity's
+  // declarations are read; an external one is not, and from then on undeclared
+  // general entities are no error (they may be declared there).
+  void parseParameterReference() {
+    if (!atNameStart()) fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal parameter reference");
+    const View name = parseName();
+    if (!skip(u";")) fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal parameter reference");
+    const auto found = parameter_.find(Units(name));
+    if (found == parameter_.end()) {
+      if (!has_external_subset_ && !unread_parameter_entities_)
+        fail(ARXPException::INVALID_ENTITY_REF_ERR, "entity name (%s) not found", name);
+      unread_parameter_entities_ = true;
+      return;
+    }
+    if (found->second.external) {
+      unread_parameter_entities_ = true;
+      return;
+    }
+    pushFrame(found->second);
+  }
+
+  void endDecl() {
+    skipSpace();
+    if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
+    expect(u">", ARXPException::SYNTAX_ERR, "parse error");
+  }
+
+  void parseElementDecl() {
+    requireSpace();
+    const View name = parseName();
+    requireSpace();
+    Units model;
+    while (!atEnd() && *p_ != '>') {
+      if (!IsSpace(*p_)) model += *p_;
+      ++p_;
+    }
+    if (model.empty()) fail(ARXPException::SYNTAX_ERR, "parse error");
+    if (!declared_elements_.emplace(name).second)
+      fail(ARXPException::SYNTAX_ERR, "element decl name (%s) already registered", name);
+    endDecl();
+    events_.elementDecl(X(name), X(model));
+  }
+
+  void parseAttlistDecl() {
+    requireSpace();
+    const Units element(parseName());
+    auto& decls = attribute_decls_[element];
+    for (;;) {
+      const bool spaced = skipSpace();
+      if (atEnd() || *p_ == '>') break;
+      if (!spaced) fail(ARXPException::SYNTAX_ERR, "parse error");
+      AttributeDecl decl;
+      decl.name = parseName();
+      requireSpace();
+      if (skip(u"(")) {
+        decl.type = u"(";
+        for (;;) {
+          skipSpace();
+          decl.type += parseNmtoken();
+          skipSpace();
+          if (skip(u")")) break;
+          expect(u"|", ARXPException::SYNTAX_ERR, "parse error");
+          decl.type += u'|';
+        }
+        decl.type += u')';
+      } else {
+        decl.type = parseName();
+        static const View kTypes[] = {u"CDATA",    u"ID",      u"IDREF",    u"IDREFS",  u"ENTITY",
+                                      u"ENTITIES", u"NMTOKEN", u"NMTOKENS", u"NOTATION"};
+        bool known = false;
+        for (const View t : kTypes) known = known || decl.type == t;
+        if (!known) fail(ARXPException::SYNTAX_ERR, "unexpected token found");
+        if (decl.type == u"NOTATION") {
+          requireSpace();
+          expect(u"(", ARXPException::SYNTAX_ERR, "parse error");
+          decl.type += u" (";
+          for (;;) {
+            skipSpace();
+            decl.type += parseName();
+            skipSpace();
+            if (skip(u")")) break;
+            expect(u"|", ARXPException::SYNTAX_ERR, "parse error");
+            decl.type += u'|';
+          }
+          decl.type += u')';
+        }
+      }
+      requireSpace();
+      Units mode;
+      if (skip(u"#REQUIRED")) {
+        mode = u"#REQUIRED";
+      } else if (skip(u"#IMPLIED")) {
+        mode = u"#IMPLIED";
+      } else {
+        if (skip(u"#FIXED")) {
+          mode = u"#FIXED";
+          requireSpace();
+        }
+        decl.default_value = attributeValue(parseQuoted(), decl.type != u"CDATA");
+        decl.has_default = true;
+      }
+      events_.attributeDecl(X(element), X(decl.name), X(decl.type),
+                            mode.empty() ? Xstring() : X(mode),
+                            decl.has_default ? X(decl.default_value) : Xstring());
+      // The first declaration of an attribute binds.
+      bool seen = false;
+      for (const AttributeDecl& d : decls) seen = seen || d.name == decl.name;
+      if (!seen) decls.push_back(std::move(decl));
+    }
+    endDecl();
+  }
+
+  void parseEntityDecl() {
+    requireSpace();
+    const bool parameter = skip(u"%");
+    if (parameter) requireSpace();
+    const Units name(parseName());
+    requireSpace();
+    Entity entity;
+    entity.name = name;
+    View public_id, system_id;
+    if (parseExternalId(public_id, system_id)) {
+      entity.external = true;
+      entity.public_id = public_id;
+      entity.system_id = system_id;
+      const bool spaced = skipSpace();
+      if (skip(u"NDATA")) {
+        if (!spaced || parameter) fail(ARXPException::SYNTAX_ERR, "parse error");
+        requireSpace();
+        entity.notation = parseName();
+      }
+    } else {
+      entity.value = entityValue(parseQuoted());
+    }
+    endDecl();
+    auto& table = parameter ? parameter_ : general_;
+    const bool predefined = !parameter && (name == u"lt" || name == u"gt" || name == u"amp" ||
+                                           name == u"apos" || name == u"quot");
+    if (predefined) return;
+    if (table.count(name))
+      fail(ARXPException::SYNTAX_ERR, "entity decl name (%s) already registered", name);
+    Units reported = parameter ? u"%" + name : name;
+    if (!entity.notation.empty()) {
+      events_.unparsedEntityDecl(X(reported), NullOr(entity.public_id, public_id.data()),
+                                 X(entity.system_id), X(entity.notation));
+    } else if (entity.external) {
+      events_.externalEntityDecl(X(reported), NullOr(entity.public_id, public_id.data()),
+                                 X(entity.system_id));
+    } else {
+      events_.internalEntityDecl(X(reported), X(entity.value));
+    }
+    table.emplace(name, std::move(entity));
+  }
+
+  // The replacement text of an entity value literal: character references are
+  // replaced, general entity references kept as written (checked for form only);
+  // parameter references are not allowed in the internal subset.
+  Units entityValue(View literal) {
+    Units value;
+    for (std::size_t i = 0; i < literal.size();) {
+      const char16_t c = literal[i];
+      if (c == '%') fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal parameter reference");
+      if (c != '&') {
+        value += c;
+        ++i;
+        continue;
+      }
+      const std::size_t semi = literal.find(u';', i);
+      if (semi == View::npos) fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal reference");
+      const View ref = literal.substr(i + 1, semi - i - 1);
+      if (!ref.empty() && ref[0] == '#') {
+        AppendCodePoint(value, characterReference(ref.substr(1)));
+      } else {
+        checkName(ref, "illegal reference");
+        value += literal.substr(i, semi - i + 1);
+      }
+      i = semi + 1;
+    }
+    return value;
+  }
+
+  void checkName(View name, const char* message) {
+    bool ok = !name.empty();
+    for (std::size_t i = 0; ok && i < name.size(); ++i)
+      ok = (i == 0 ? IsNameStart(name[i]) : IsNameChar(name[i])) ||
+           (name[i] >= 0xD800 && name[i] <= 0xDFFF);
+    if (!ok) fail(ARXPException::INVALID_ENTITY_REF_ERR, message);
+  }
+
+  // The code point of a character reference after its "#".
+  char32_t characterReference(View ref) {
+    char32_t value = 0;
+    const bool hex = !ref.empty() && ref[0] == 'x';
+    if (hex) ref.remove_prefix(1);
+    if (ref.empty()) fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal character reference");
+    for (const char16_t c : ref) {
+      int digit;
+      if (c >= '0' && c <= '9') {
+        digit = c - '0';
+      } else if (hex && c >= 'a' && c <= 'f') {
+        digit = c - 'a' + 10;
+      } else if (hex && c >= 'A' && c <= 'F') {
+        digit = c - 'A' + 10;
+      } else {
+        fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal character reference");
+      }
+      value = value * (hex ? 16 : 10) + digit;
+      if (value > 0x10FFFF) value = 0x110000;  // stays out of range
+    }
+    if (!IsXmlChar(value))
+      fail(ARXPException::INVALID_CHAR_ERR, "illegal character reference value");
+    return value;
+  }
+
+  void parseNotationDecl() {
+    requireSpace();
+    const View name = parseName();
+    requireSpace();
+    View public_id, system_id;
+    if (!parseExternalId(public_id, system_id, true))
+      fail(ARXPException::SYNTAX_ERR, "parse error");
+    endDecl();
+    events_.notationDecl(X(name), public_id.data() ? X(public_id) : Xstring(),
+                         system_id.data() ? X(system_id) : Xstring());
+  }
+
+  // ---- entity expansion ----
+
+  void pushFrame(Entity& entity) {
+    if (entity.in_use)
+      fail(ARXPException::INVALID_ENTITY_REF_ERR, "recursive entity reference (%s)", entity.name);
+    if (static_cast<int>(frames_.size()) >= options_.max_entity_depth)
+      fail(ARXPException::INVALID_ENTITY_REF_ERR, "entity nesting too deep (%s)", entity.name);
+    chargeExpansion(entity);
+    frames_.push_back({p_, end_, &entity, open_.size()});
+    entity.in_use = true;
+    p_ = entity.value.data();
+    end_ = p_ + entity.value.size();
+  }
+
+  void popFrame() {
+    const InputFrame frame = frames_.back();
+    frames_.pop_back();
+    frame.entity->in_use = false;
+    p_ = frame.resume;
+    end_ = frame.resume_end;
+  }
+
+  void chargeExpansion(const Entity& entity) {
+    expanded_ += static_cast<long>(entity.value.size()) + 1;
+    if (expanded_ > options_.max_entity_expansion)
+      fail(ARXPException::INVALID_ENTITY_REF_ERR, "entity expansion limit exceeded (%s)",
+           entity.name);
+  }
+
+  // Whether a reference to an undeclared entity may be skipped: the declaration
+  // may be in what a non-validating parser does not read.
+  bool undeclaredAllowed() const {
+    return (has_external_subset_ || unread_parameter_entities_) && !standalone_;
+  }
+
+  // ---- attribute values ----
+
+  // Normalises an attribute value literal: white space to spaces, references
+  // replaced; tokenized types collapse spaces too.
+  Units attributeValue(View literal, bool tokenized) {
+    Units value;
+    appendAttributeText(literal, value, 0);
+    return tokenized ? Collapse(value) : value;
+  }
+
+  // Drops leading and trailing spaces and reduces runs of spaces to one.
+  static Units Collapse(const Units& value) {
+    Units collapsed;
+    for (const char16_t c : value) {
+      if (c == ' ' && (collapsed.empty() || collapsed.back() == ' ')) continue;
+      collapsed += c;
+    }
+    if (!collapsed.empty() && collapsed.back() == ' ') collapsed.pop_back();
+    return collapsed;
+  }
+
+  void appendAttributeText(View text, Units& out, int depth) {
+    for (std::size_t i = 0; i < text.size();) {
+      const char16_t c = text[i];
+      if (c == '<') fail(ARXPException::SYNTAX_ERR, "unexpected token found");
+      if (c != '&') {
+        out += IsSpace(c) ? u' ' : c;
+        ++i;
+        continue;
+      }
+      const std::size_t semi = text.find(u';', i);
+      if (semi == View::npos) fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal reference");
+      const View ref = text.substr(i + 1, semi - i - 1);
+      i = semi + 1;
+      if (!ref.empty() && ref[0] == '#') {
+        AppendCodePoint(out, characterReference(ref.substr(1)));
+        continue;
+      }
+      checkName(ref, "illegal entity reference");
+      const auto found = general_.find(Units(ref));
+      if (found == general_.end()) {
+        if (undeclaredAllowed()) continue;
+        fail(ARXPException::INVALID_ENTITY_REF_ERR, "entity name (%s) not found", ref);
+      }
+      Entity& entity = found->second;
+      if (entity.external) fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal entity reference");
+      if (entity.in_use)
+        fail(ARXPException::INVALID_ENTITY_REF_ERR, "recursive entity reference (%s)", ref);
+      if (depth >= options_.max_entity_depth)
+        fail(ARXPException::INVALID_ENTITY_REF_ERR, "entity nesting too deep (%s)", ref);
+      chargeExpansion(entity);
+      entity.in_use = true;
+      appendAttributeText(entity.value, out, depth + 1);
+      entity.in_use = false;
+    }
+  }
+
+  // ---- content ----
+
+  void parseContent() {
+    if (!lookingAt(u"<") || atNameStartAfter(1) == false)
+      fail(ARXPException::SYNTAX_ERR, "unexpected token found");
+    parseStartTag();
+    while (!open_.empty()) {
+      if (atEnd()) {
+        if (frames_.empty())
+          fail(ARXPException::UNBALANCED_TAG_ERR,
+               Diagnostics::format("tag stack abnormal end : sp = %d",
+                                   static_cast<int>(open_.size())));
+        if (open_.size() != frames_.back().tag_depth)
+          fail(ARXPException::UNBALANCED_TAG_ERR, "unbalanced end tag (%s)", open_.back().qname);
+        const Units name = frames_.back().entity->name;
+        popFrame();
+        events_.endEntity(X(name));
+        continue;
+      }
+      const char16_t c = *p_;
+      if (c == '<') {
+        if (lookingAt(u"</")) {
+          parseEndTag();
+        } else if (lookingAt(u"<!--")) {
+          parseComment();
+        } else if (lookingAt(u"<![CDATA[")) {
+          parseCData();
+        } else if (lookingAt(u"<?")) {
+          parsePI();
+        } else if (atNameStartAfter(1)) {
+          parseStartTag();
+        } else {
+          fail(ARXPException::SYNTAX_ERR, "unexpected token found");
+        }
+      } else if (c == '&') {
+        parseContentReference();
+      } else {
+        parseCharData();
+      }
+    }
+  }
+
+  bool atNameStartAfter(std::ptrdiff_t offset) {
+    if (end_ - p_ <= offset) return false;
+    p_ += offset;
+    const bool yes = atNameStart();
+    p_ -= offset;
+    return yes;
+  }
+
+  void parseCharData() {
+    const char16_t* from = p_;
+    while (p_ < end_ && *p_ != '<' && *p_ != '&') {
+      if (*p_ == ']' && lookingAt(u"]]>"))
+        fail(ARXPException::SYNTAX_ERR, "unexpected token found");
+      ++p_;
+    }
+    events_.characters(X(View(from, p_ - from)));
+  }
+
+  void parseCData() {
+    p_ += 9;
+    const char16_t* from = p_;
+    while (!lookingAt(u"]]>")) {
+      if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "unterminated cdsect");
+      ++p_;
+    }
+    const View text(from, p_ - from);
+    p_ += 3;
+    events_.startCDATA();
+    events_.characters(X(text));
+    events_.endCDATA();
+  }
+
+  void parseContentReference() {
+    ++p_;
+    if (skip(u"#")) {
+      const char16_t* from = p_;
+      while (p_ < end_ && *p_ != ';' && p_ - from < 16) ++p_;
+      if (!skip(u";")) fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal character reference");
+      Units text;
+      AppendCodePoint(text, characterReference(View(from, p_ - 1 - from)));
+      events_.characters(X(text));
+      return;
+    }
+    if (!atNameStart()) fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal reference");
+    const View name = parseName();
+    if (!skip(u";")) fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal entity reference");
+    const auto found = general_.find(Units(name));
+    if (found == general_.end()) {
+      if (!undeclaredAllowed())
+        fail(ARXPException::INVALID_ENTITY_REF_ERR, "entity name (%s) not found", name);
+      events_.skippedEntity(X(name));
+      return;
+    }
+    Entity& entity = found->second;
+    if (!entity.notation.empty())
+      fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal entity reference");
+    if (entity.external) {
+      events_.skippedEntity(X(name));
+      return;
+    }
+    pushFrame(entity);
+    events_.startEntity(X(entity.name));
+  }
+
+  void parseStartTag() {
+    ++p_;
+    Units qname(parseName());
+    attributes_.clear();
+    raw_values_.clear();
+    for (;;) {
+      const bool spaced = skipSpace();
+      if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
+      if (*p_ == '>' || lookingAt(u"/>")) break;
+      if (!spaced) fail(ARXPException::SYNTAX_ERR, "unexpected token found");
+      const View name = parseName();
+      skipSpace();
+      expect(u"=", ARXPException::SYNTAX_ERR, "parse error");
+      skipSpace();
+      const View literal = parseQuoted();
+      for (const auto& seen : raw_values_)
+        if (seen.first == name) fail(ARXPException::SYNTAX_ERR, "duplicate attribute (%s)", name);
+      raw_values_.push_back({Units(name), attributeValue(literal, false)});
+    }
+    const bool empty = skip(u"/>");
+    if (!empty) ++p_;
+    completeAttributes(qname);
+    if (static_cast<int>(open_.size()) >= options_.max_element_depth)
+      fail(ARXPException::SYNTAX_ERR, "parser stack overflow");
+    open_.push_back({std::move(qname), bindings_.size()});
+    declareNamespaces();
+    reportStartElement();
+    if (empty) closeElement();
+  }
+
+  // Adds declared defaults and normalises tokenized types.
+  void completeAttributes(const Units& element) {
+    const auto decls = attribute_decls_.find(element);
+    if (decls == attribute_decls_.end()) {
+      for (auto& [name, value] : raw_values_) attributes_.push_back({name, value, u"CDATA", true});
+      return;
+    }
+    for (auto& [name, value] : raw_values_) {
+      Units type = u"CDATA";
+      for (const AttributeDecl& d : decls->second) {
+        if (d.name != name) continue;
+        type = d.type;
+        if (type != u"CDATA") value = Collapse(value);
+      }
+      attributes_.push_back({name, value, type, true});
+    }
+    for (const AttributeDecl& d : decls->second) {
+      if (!d.has_default) continue;
+      bool present = false;
+      for (const auto& a : attributes_) present = present || a.qname == d.name;
+      if (!present) attributes_.push_back({d.name, d.default_value, d.type, false});
+    }
+  }
+
+  void declareNamespaces() {
+    if (!options_.namespaces) return;
+    for (const RawAttribute& a : attributes_) {
+      View prefix;
+      if (a.qname == u"xmlns") {
+        prefix = View();
+      } else if (a.qname.compare(0, 6, u"xmlns:") == 0) {
+        prefix = View(a.qname).substr(6);
+        checkNcName(prefix, a.qname);
+        if (a.value.empty())
+          fail(ARXPException::SYNTAX_ERR, "namespace prefix (%s) bound to empty name", prefix);
+        if (prefix == u"xmlns" || (prefix == u"xml") != (a.value == kXmlNamespace))
+          fail(ARXPException::SYNTAX_ERR, "illegal namespace binding (%s)", a.qname);
+      } else {
+        continue;
+      }
+      if (a.value == kXmlnsNamespace)
+        fail(ARXPException::SYNTAX_ERR, "illegal namespace binding (%s)", a.qname);
+      bindings_.push_back({Units(prefix), a.value});
+      events_.startPrefixMapping(X(prefix), X(a.value));
+    }
+  }
+
+  void checkNcName(View name, View qname) {
+    if (name.empty() || name.find(u':') != View::npos || !IsNameStart(name[0]))
+      fail(ARXPException::SYNTAX_ERR, "illegal qualified name (%s)", qname);
+  }
+
+  // Splits a qualified name and finds its namespace; `element` names use the
+  // default namespace.
+  void resolve(const Units& qname, bool element, Units& uri, View& local, bool& has_uri) {
+    const std::size_t colon = qname.find(u':');
+    has_uri = false;
+    if (colon == Units::npos) {
+      local = qname;
+      if (!element) return;
+      for (auto b = bindings_.rbegin(); b != bindings_.rend(); ++b) {
+        if (!b->prefix.empty()) continue;
+        uri = b->uri;
+        has_uri = !uri.empty();
+        return;
+      }
+      return;
+    }
+    const View prefix = View(qname).substr(0, colon);
+    local = View(qname).substr(colon + 1);
+    checkNcName(prefix, qname);
+    checkNcName(local, qname);
+    if (prefix == u"xml") {
+      uri = kXmlNamespace;
+      has_uri = true;
+      return;
+    }
+    if (prefix == u"xmlns") {
+      uri = kXmlnsNamespace;
+      has_uri = true;
+      return;
+    }
+    for (auto b = bindings_.rbegin(); b != bindings_.rend(); ++b) {
+      if (b->prefix != prefix) continue;
+      uri = b->uri;
+      has_uri = true;
+      return;
+    }
+    fail(ARXPException::SYNTAX_ERR, "namespace prefix (%s) not declared", prefix);
+  }
+
+  void reportStartElement() {
+    const Units& qname = open_.back().qname;
+    parsed_.clear();
+    parsed_.reserve(attributes_.size());
+    if (!options_.namespaces) {
+      for (const RawAttribute& a : attributes_) {
+        ParsedAttribute out;
+        out.qname = X(a.qname);
+        out.value = X(a.value);
+        out.type = X(a.type);
+        out.specified = a.specified;
+        out.is_xmlns = a.qname == u"xmlns" || a.qname.compare(0, 6, u"xmlns:") == 0;
+        parsed_.push_back(std::move(out));
+      }
+      events_.startElement(Xstring(), Xstring(), X(qname), parsed_);
+      return;
+    }
+    attribute_uris_.assign(attributes_.size(), Units());
+    for (std::size_t i = 0; i < attributes_.size(); ++i) {
+      const RawAttribute& a = attributes_[i];
+      ParsedAttribute out;
+      View local;
+      bool has_uri;
+      if (a.qname == u"xmlns") {
+        attribute_uris_[i] = kXmlnsNamespace;
+        local = a.qname;
+        has_uri = true;
+        out.is_xmlns = true;
+      } else {
+        resolve(a.qname, false, attribute_uris_[i], local, has_uri);
+        out.is_xmlns = a.qname.compare(0, 6, u"xmlns:") == 0;
+      }
+      for (std::size_t j = 0; j < i; ++j) {
+        if (has_uri && parsed_[j].uri == X(attribute_uris_[i]) && parsed_[j].local == X(local))
+          fail(ARXPException::SYNTAX_ERR, "duplicate attribute (%s)", a.qname);
+      }
+      out.qname = X(a.qname);
+      out.uri = has_uri ? X(attribute_uris_[i]) : Xstring();
+      out.local = X(local);
+      out.value = X(a.value);
+      out.type = X(a.type);
+      out.specified = a.specified;
+      parsed_.push_back(std::move(out));
+    }
+    View local;
+    bool has_uri;
+    resolve(qname, true, element_uri_, local, has_uri);
+    events_.startElement(has_uri ? X(element_uri_) : Xstring(), X(local), X(qname), parsed_);
+  }
+
+  void parseEndTag() {
+    p_ += 2;
+    const View name = parseName();
+    skipSpace();
+    if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
+    expect(u">", ARXPException::SYNTAX_ERR, "parse error");
+    if (open_.empty() || (!frames_.empty() && open_.size() <= frames_.back().tag_depth))
+      fail(ARXPException::UNBALANCED_TAG_ERR, "unbalanced end tag (%s)", name);
+    if (name != open_.back().qname) {
+      Xstring message = Message("end tag (%s) not match to start tag (", name);
+      message += X(open_.back().qname);
+      message += ")";
+      fail(ARXPException::UNBALANCED_TAG_ERR, message);
+    }
+    closeElement();
+  }
+
+  void closeElement() {
+    const OpenElement& element = open_.back();
+    if (options_.namespaces) {
+      View local;
+      bool has_uri;
+      resolve(element.qname, true, element_uri_, local, has_uri);
+      events_.endElement(has_uri ? X(element_uri_) : Xstring(), X(local), X(element.qname));
+      while (bindings_.size() > element.bindings) {
+        events_.endPrefixMapping(X(bindings_.back().prefix));
+        bindings_.pop_back();
+      }
+    } else {
+      events_.endElement(Xstring(), Xstring(), X(element.qname));
+    }
+    open_.pop_back();
+  }
+
+  struct RawAttribute {
+    Units qname, value, type;
+    bool specified;
+  };
+
+  const ParseOptions& options_;
+  ByteInput& input_;
+  ParseEvents& events_;
+  Xstring system_id_;
+
+  Units text_;  // the whole document in units
+  const char16_t* begin_ = nullptr;
+  const char16_t* p_ = nullptr;
+  const char16_t* end_ = nullptr;
+  mutable const char16_t* scanned_ = nullptr;  // line counting has reached here
+  mutable const char16_t* line_start_ = nullptr;
+  mutable int line_ = 1;
+
+  Units decl_version_, decl_encoding_, decl_standalone_;
+  bool has_decl_ = false, has_encoding_ = false, has_standalone_ = false;
+  bool standalone_ = false;
+  bool in_dtd_ = false;
+  bool has_external_subset_ = false;
+  bool unread_parameter_entities_ = false;
+
+  std::unordered_map<Units, Entity> general_, parameter_;
+  std::unordered_map<Units, std::vector<AttributeDecl>> attribute_decls_;
+  std::unordered_set<Units> declared_elements_;
+  long expanded_ = 0;
+
+  std::vector<InputFrame> frames_;
+  std::vector<OpenElement> open_;
+  std::vector<Binding> bindings_;
+  std::vector<std::pair<Units, Units>> raw_values_;
+  std::vector<RawAttribute> attributes_;
+  std::vector<ParsedAttribute> parsed_;
+  std::vector<Units> attribute_uris_;
+  Units element_uri_;
+};
+
+}  // namespace
+
+DocumentParser::DocumentParser(const ParseOptions& options) : options_(options) {}
+DocumentParser::~DocumentParser() = default;
+
+void DocumentParser::parse(ByteInput& input, ParseEvents& events) {
+  Scanner scanner(options_, input, events);
+  scanner.run();
+}
+
+}  // namespace arxp

@@ -1,0 +1,537 @@
+#include "arxp/dom.h"
+
+#include "arxp/memory.h"
+
+namespace arxp {
+namespace {
+
+const char* const kDomCodeNames[] = {
+    "INDEX_SIZE_ERR",
+    "DOMSTRING_SIZE_ERR",
+    "HIERARCHY_REQUEST_ERR",
+    "WRONG_DOCUMENT_ERR",
+    "INVALID_CHARACTER_ERR",
+    "NO_DATA_ALLOWED_ERR",
+    "NO_MODIFICATION_ALLOWED_ERR",
+    "NOT_FOUND_ERR",
+    "NOT_SUPPORTED_ERR",
+    "INUSE_ATTRIBUTE_ERR",
+    "INVALID_STATE_ERR",
+    "SYNTAX_ERR",
+    "INVALID_MODIFICATION_ERR",
+    "NAMESPACE_ERR",
+    "INVALID_ACCESS_ERR",
+};
+
+bool IsNameStartUnit(char16_t c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0xC0;
+}
+bool IsNameUnit(char16_t c) {
+  return IsNameStartUnit(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == 0xB7;
+}
+
+bool IsName(const Xstring& name) {
+  if (name.isNull() || name.length() == 0 || !IsNameStartUnit(name.data()[0])) return false;
+  for (int i = 1; i < name.length(); ++i)
+    if (!IsNameUnit(name.data()[i])) return false;
+  return true;
+}
+
+void CheckName(const Xstring& name, const char* message) {
+  if (!IsName(name)) throw DOMException(DOMException::INVALID_CHARACTER_ERR, message);
+}
+
+// The part of a qualified name after its colon (all of it without one).
+Xstring LocalPart(const Xstring& qname) {
+  for (int i = 0; i < qname.length(); ++i)
+    if (qname.data()[i] == ':') return qname.substr(i + 1);
+  return qname;
+}
+
+Xstring PrefixPart(const Xstring& qname) {
+  for (int i = 0; i < qname.length(); ++i)
+    if (qname.data()[i] == ':') return qname.substr(0, i);
+  return Xstring();
+}
+
+void CollectElements(const Node* root, const Xstring& name, std::vector<Node*>& out) {
+  for (Node* n = root->getFirstChild(); n; n = n->getNextSibling()) {
+    if (n->getNodeType() != Node::ELEMENT_NODE) continue;
+    if (name == "*" || n->getNodeName() == name) out.push_back(n);
+    CollectElements(n, name, out);
+  }
+}
+
+}  // namespace
+
+DOMException::DOMException(int code, const Xstring& message)
+    : ARXPException(DOM_ERR, message), dom_code_(code) {}
+
+const char* DOMException::codeName(int code) {
+  return code >= 1 && code <= 15 ? kDomCodeNames[code - 1] : "???";
+}
+
+Xstring DOMException::toString() const {
+  Xstring text("<DOMException::");
+  text += codeName(dom_code_);
+  text += ">";
+  return text;
+}
+
+// ---- Node ----
+
+void* Node::operator new(std::size_t size) { return Memory::allocate(size); }
+void Node::operator delete(void* block) { Memory::release(block); }
+
+Node::~Node() {
+  for (Node* child = first_; child;) {
+    Node* next = child->next_;
+    delete child;
+    child = next;
+  }
+  delete children_;
+}
+
+Document* Node::document() const {
+  return getNodeType() == DOCUMENT_NODE ? static_cast<Document*>(const_cast<Node*>(this)) : owner_;
+}
+
+bool Node::acceptsChild(short type) const {
+  switch (getNodeType()) {
+    case ELEMENT_NODE:
+    case DOCUMENT_FRAGMENT_NODE:
+    case ENTITY_NODE:
+    case ENTITY_REFERENCE_NODE:
+      return type == ELEMENT_NODE || type == TEXT_NODE || type == COMMENT_NODE ||
+             type == PROCESSING_INSTRUCTION_NODE || type == CDATA_SECTION_NODE ||
+             type == ENTITY_REFERENCE_NODE;
+    case DOCUMENT_NODE:
+      if (type == ELEMENT_NODE)
+        return static_cast<const Document*>(this)->getDocumentElement() == nullptr;
+      if (type == DOCUMENT_TYPE_NODE)
+        return static_cast<const Document*>(this)->getDoctype() == nullptr;
+      return type == PROCESSING_INSTRUCTION_NODE || type == COMMENT_NODE;
+    default: return false;
+  }
+}
+
+Node* Node::appendChild(Node* child) { return insertBefore(child, nullptr); }
+
+Node* Node::insertBefore(Node* child, Node* reference) {
+  if (child->document() != document())
+    throw DOMException(DOMException::WRONG_DOCUMENT_ERR, "new child node document is different");
+  if (!acceptsChild(child->getNodeType()))
+    throw DOMException(DOMException::HIERARCHY_REQUEST_ERR, "new child node is not acceptable");
+  for (const Node* up = this; up; up = up->parent_)
+    if (up == child)
+      throw DOMException(DOMException::HIERARCHY_REQUEST_ERR, "new child node is not acceptable");
+  if (reference && reference->parent_ != this)
+    throw DOMException(DOMException::NOT_FOUND_ERR, "ref child node not found");
+  if (child == reference) return child;
+  if (child->parent_) child->parent_->unlink(child);
+  child->parent_ = this;
+  child->next_ = reference;
+  child->previous_ = reference ? reference->previous_ : last_;
+  (child->previous_ ? child->previous_->next_ : first_) = child;
+  (reference ? reference->previous_ : last_) = child;
+  return child;
+}
+
+void Node::unlink(Node* child) {
+  (child->previous_ ? child->previous_->next_ : first_) = child->next_;
+  (child->next_ ? child->next_->previous_ : last_) = child->previous_;
+  child->parent_ = child->previous_ = child->next_ = nullptr;
+}
+
+Node* Node::removeChild(Node* child) {
+  if (!child || child->parent_ != this)
+    throw DOMException(DOMException::NOT_FOUND_ERR, "old child node not found");
+  unlink(child);
+  return child;
+}
+
+Node* Node::replaceChild(Node* child, Node* old) {
+  if (!old || old->parent_ != this)
+    throw DOMException(DOMException::NOT_FOUND_ERR, "old child node not found");
+  if (child == old) return old;
+  // The document's one element may be replaced by another.
+  if (getNodeType() == DOCUMENT_NODE && child->getNodeType() == old->getNodeType()) {
+    Node* next = old->next_;
+    unlink(old);
+    try {
+      insertBefore(child, next);
+    } catch (...) {
+      insertBefore(old, next);
+      throw;
+    }
+    return old;
+  }
+  insertBefore(child, old);
+  unlink(old);
+  return old;
+}
+
+NamedNodeMap* Node::getAttributes() const { return nullptr; }
+NodeList* Node::getChildNodes() const {
+  if (!children_) children_ = new NodeList(this);
+  return children_;
+}
+Xstring Node::getLocalName() const { return Xstring(); }
+Xstring Node::getNamespaceURI() const { return Xstring(); }
+Xstring Node::getNodeValue() const { return Xstring(); }
+Xstring Node::getPrefix() const { return Xstring(); }
+bool Node::hasAttributes() const { return false; }
+bool Node::isSupported(const Xstring& feature, const Xstring&) const {
+  return feature == "CORE" || feature == "Core" || feature == "XML" || feature == "Range" ||
+         feature == "Traversal";
+}
+void Node::setNodeValue(const Xstring&) {}
+void Node::setPrefix(const Xstring&) {
+  throw DOMException(DOMException::NAMESPACE_ERR, "namespaceURI is null");
+}
+
+void Node::normalize() {
+  for (Node* child = first_; child;) {
+    Node* next = child->next_;
+    if (child->getNodeType() == TEXT_NODE) {
+      auto* text = static_cast<Text*>(child);
+      while (next && next->getNodeType() == TEXT_NODE) {
+        text->appendData(static_cast<Text*>(next)->getData());
+        Node* gone = next;
+        next = next->next_;
+        unlink(gone);
+        delete gone;
+      }
+      if (text->getLength() == 0) {
+        unlink(text);
+        delete text;
+      }
+    } else {
+      child->normalize();
+    }
+    child = next;
+  }
+}
+
+// ---- NodeList, NamedNodeMap ----
+
+NodeList::~NodeList() = default;
+
+int NodeList::getLength() const {
+  if (tmp_) return static_cast<int>(nodes_.size());
+  int count = 0;
+  for (const Node* n = parent_->getFirstChild(); n; n = n->getNextSibling()) ++count;
+  return count;
+}
+
+Node* NodeList::item(int index) const {
+  if (index < 0) return nullptr;
+  if (tmp_) return index < static_cast<int>(nodes_.size()) ? nodes_[index] : nullptr;
+  Node* n = parent_->getFirstChild();
+  for (; n && index > 0; --index) n = n->getNextSibling();
+  return n;
+}
+
+NamedNodeMap::~NamedNodeMap() {
+  for (Attr* a : nodes_) delete a;
+}
+
+Node* NamedNodeMap::getNamedItem(const Xstring& name) const {
+  for (Attr* a : nodes_)
+    if (a->getName() == name) return a;
+  return nullptr;
+}
+
+Node* NamedNodeMap::getNamedItemNS(const Xstring& uri, const Xstring& local) const {
+  for (Attr* a : nodes_)
+    if (a->getLocalName() == local && a->getNamespaceURI() == uri) return a;
+  return nullptr;
+}
+
+Node* NamedNodeMap::item(int index) const {
+  return index >= 0 && index < getLength() ? nodes_[index] : nullptr;
+}
+
+Node* NamedNodeMap::removeNamedItem(const Xstring& name) {
+  for (auto it = nodes_.begin(); it != nodes_.end(); ++it) {
+    if ((*it)->getName() != name) continue;
+    Attr* removed = *it;
+    nodes_.erase(it);
+    removed->element_ = nullptr;
+    return removed;
+  }
+  throw DOMException(DOMException::NOT_FOUND_ERR, "named node not found");
+}
+
+Node* NamedNodeMap::setNamedItem(Node* node) {
+  if (node->getNodeType() != Node::ATTRIBUTE_NODE)
+    throw DOMException(DOMException::HIERARCHY_REQUEST_ERR, "child node is not acceptable");
+  return owner_->setAttributeNode(static_cast<Attr*>(node));
+}
+
+// ---- Attr, Element ----
+
+Attr::Attr(Document* owner, const Xstring& name, const Xstring& uri, const Xstring& local)
+    : Node(owner), name_(name), uri_(uri), local_(local) {}
+Attr::~Attr() = default;
+
+Node* Attr::cloneNode(bool) const { return getOwnerDocument()->importNode(this, true); }
+
+Xstring Attr::getPrefix() const { return uri_.isNull() ? Xstring() : PrefixPart(name_); }
+
+Element::Element(Document* owner, const Xstring& name, const Xstring& uri, const Xstring& local)
+    : Node(owner), name_(name), uri_(uri), local_(local), attributes_(this) {}
+Element::~Element() = default;
+
+Node* Element::cloneNode(bool deep) const { return getOwnerDocument()->importNode(this, deep); }
+
+NamedNodeMap* Element::getAttributes() const { return &attributes_; }
+Xstring Element::getPrefix() const { return uri_.isNull() ? Xstring() : PrefixPart(name_); }
+
+Attr* Element::getAttributeNode(const Xstring& name) const {
+  return static_cast<Attr*>(attributes_.getNamedItem(name));
+}
+
+Xstring Element::getAttribute(const Xstring& name) const {
+  const Attr* a = getAttributeNode(name);
+  return a ? a->getValue() : Xstring("");
+}
+
+Xstring Element::getAttributeNS(const Xstring& uri, const Xstring& local) const {
+  const Node* a = attributes_.getNamedItemNS(uri, local);
+  return a ? a->getNodeValue() : Xstring("");
+}
+
+void Element::setAttribute(const Xstring& name, const Xstring& value) {
+  if (Attr* a = getAttributeNode(name)) {
+    a->setValue(value);
+    return;
+  }
+  CheckName(name, "invalid attribute name");
+  Attr* a = getOwnerDocument()->createAttribute(name);
+  a->setValue(value);
+  setAttributeNode(a);
+}
+
+void Element::setAttributeNS(const Xstring& uri, const Xstring& qname, const Xstring& value) {
+  Attr* a = getOwnerDocument()->createAttributeNS(uri, qname);
+  a->setValue(value);
+  delete setAttributeNode(a);
+}
+
+Attr* Element::setAttributeNode(Attr* attribute) {
+  if (attribute->getOwnerDocument() != getOwnerDocument())
+    throw DOMException(DOMException::WRONG_DOCUMENT_ERR, "new child node document is different");
+  if (attribute->element_ && attribute->element_ != this)
+    throw DOMException(DOMException::INUSE_ATTRIBUTE_ERR,
+                       "attribute is already used by other element");
+  if (attribute->element_ == this) return nullptr;
+  attribute->element_ = this;
+  for (Attr*& slot : attributes_.nodes_) {
+    const bool same = attribute->getNamespaceURI().isNull()
+                          ? slot->getName() == attribute->getName()
+                          : slot->getNamespaceURI() == attribute->getNamespaceURI() &&
+                                slot->getLocalName() == attribute->getLocalName();
+    if (!same) continue;
+    Attr* old = slot;
+    old->element_ = nullptr;
+    slot = attribute;
+    return old;
+  }
+  attributes_.nodes_.push_back(attribute);
+  return nullptr;
+}
+
+void Element::removeAttribute(const Xstring& name) {
+  if (getAttributeNode(name)) delete attributes_.removeNamedItem(name);
+}
+
+NodeList* Element::getElementsByTagName(const Xstring& name) const {
+  std::vector<Node*> found;
+  CollectElements(this, name, found);
+  return new NodeList(std::move(found));
+}
+
+// ---- character data ----
+
+void CharacterData::checkOffset(int offset) const {
+  if (offset < 0 || offset > data_.length())
+    throw DOMException(DOMException::INDEX_SIZE_ERR, "invalid index");
+}
+
+void CharacterData::appendData(const Xstring& data) { data_ += data; }
+
+void CharacterData::insertData(int offset, const Xstring& data) { replaceData(offset, 0, data); }
+
+void CharacterData::deleteData(int offset, int count) { replaceData(offset, count, ""); }
+
+void CharacterData::replaceData(int offset, int count, const Xstring& data) {
+  checkOffset(offset);
+  if (count < 0) throw DOMException(DOMException::INDEX_SIZE_ERR, "invalid index");
+  Xstring result = data_.substr(0, offset);
+  result += data;
+  if (offset + count < data_.length()) result += data_.substr(offset + count);
+  data_ = result;
+}
+
+Xstring CharacterData::substringData(int offset, int count) const {
+  checkOffset(offset);
+  if (count < 0) throw DOMException(DOMException::INDEX_SIZE_ERR, "invalid index");
+  return data_.substr(offset, count);
+}
+
+Node* Text::cloneNode(bool) const { return getOwnerDocument()->createTextNode(getData()); }
+Node* CDATASection::cloneNode(bool) const {
+  return getOwnerDocument()->createCDATASection(getData());
+}
+Node* Comment::cloneNode(bool) const { return getOwnerDocument()->createComment(getData()); }
+Node* ProcessingInstruction::cloneNode(bool) const {
+  return getOwnerDocument()->createProcessingInstruction(target_, data_);
+}
+Node* DocumentType::cloneNode(bool) const {
+  return getOwnerDocument()->createDocumentType(name_, public_id_, system_id_);
+}
+
+// ---- Document ----
+
+Document::Document() : Node(nullptr) {}
+
+Node* Document::cloneNode(bool deep) const {
+  Document* copy = new Document();
+  if (deep)
+    for (const Node* child = getFirstChild(); child; child = child->getNextSibling())
+      copy->appendChild(copy->importNode(child, true));
+  return copy;
+}
+
+Node* Document::importNode(const Node* node, bool deep) {
+  switch (node->getNodeType()) {
+    case ELEMENT_NODE: {
+      auto* from = static_cast<const Element*>(node);
+      Element* made =
+          new Element(this, from->getTagName(), from->getNamespaceURI(), from->getLocalName());
+      for (const Attr* a : from->attributes_.nodes_)
+        made->setAttributeNode(static_cast<Attr*>(importNode(a, true)));
+      if (deep)
+        for (const Node* child = node->getFirstChild(); child; child = child->getNextSibling())
+          made->appendChild(importNode(child, true));
+      return made;
+    }
+    case ATTRIBUTE_NODE: {
+      auto* from = static_cast<const Attr*>(node);
+      Attr* made = new Attr(this, from->getName(), from->getNamespaceURI(), from->getLocalName());
+      made->setValue(from->getValue());
+      return made;
+    }
+    case TEXT_NODE: return createTextNode(node->getNodeValue());
+    case CDATA_SECTION_NODE: return createCDATASection(node->getNodeValue());
+    case COMMENT_NODE: return createComment(node->getNodeValue());
+    case PROCESSING_INSTRUCTION_NODE:
+      return createProcessingInstruction(node->getNodeName(), node->getNodeValue());
+    case DOCUMENT_TYPE_NODE: {
+      auto* from = static_cast<const DocumentType*>(node);
+      return createDocumentType(from->getName(), from->getPublicId(), from->getSystemId());
+    }
+    default: throw DOMException(DOMException::NOT_SUPPORTED_ERR, "invalid node type");
+  }
+}
+
+Element* Document::createElement(const Xstring& name) {
+  CheckName(name, "invalid element name");
+  return new Element(this, name, Xstring(), Xstring());
+}
+
+Element* Document::createElementNS(const Xstring& uri, const Xstring& qname) {
+  CheckName(qname, "invalid element name");
+  if (!PrefixPart(qname).isNull() && uri.isNull())
+    throw DOMException(DOMException::NAMESPACE_ERR, "namespaceURI is null");
+  return new Element(this, qname, uri, LocalPart(qname));
+}
+
+Attr* Document::createAttribute(const Xstring& name) {
+  CheckName(name, "invalid attribute name");
+  return new Attr(this, name, Xstring(), Xstring());
+}
+
+Attr* Document::createAttributeNS(const Xstring& uri, const Xstring& qname) {
+  CheckName(qname, "invalid attribute name");
+  const Xstring local = LocalPart(qname);
+  if (!IsName(local))
+    throw DOMException(DOMException::NAMESPACE_ERR, "invalid attribute local name");
+  if (!PrefixPart(qname).isNull() && uri.isNull())
+    throw DOMException(DOMException::NAMESPACE_ERR, "namespaceURI is null");
+  return new Attr(this, qname, uri, local);
+}
+
+Text* Document::createTextNode(const Xstring& data) { return new Text(this, data); }
+Comment* Document::createComment(const Xstring& data) { return new Comment(this, data); }
+CDATASection* Document::createCDATASection(const Xstring& data) {
+  return new CDATASection(this, data);
+}
+
+ProcessingInstruction* Document::createProcessingInstruction(const Xstring& target,
+                                                             const Xstring& data) {
+  CheckName(target, "invalid processing instruction target name");
+  return new ProcessingInstruction(this, target, data);
+}
+
+DocumentType* Document::createDocumentType(const Xstring& name, const Xstring& public_id,
+                                           const Xstring& system_id) {
+  return new DocumentType(this, name, public_id, system_id);
+}
+
+Element* Document::getDocumentElement() const {
+  for (Node* n = getFirstChild(); n; n = n->getNextSibling())
+    if (n->getNodeType() == ELEMENT_NODE) return static_cast<Element*>(n);
+  return nullptr;
+}
+
+DocumentType* Document::getDoctype() const {
+  for (Node* n = getFirstChild(); n; n = n->getNextSibling())
+    if (n->getNodeType() == DOCUMENT_TYPE_NODE) return static_cast<DocumentType*>(n);
+  return nullptr;
+}
+
+NodeList* Document::getElementsByTagName(const Xstring& name) const {
+  std::vector<Node*> found;
+  CollectElements(this, name, found);
+  return new NodeList(std::move(found));
+}
+
+}  // namespace arxp
+
+namespace arxp {
+
+DOMImplementation::~DOMImplementation() = default;
+
+bool DOMImplementation::hasFeature(const Xstring& feature, const Xstring&) const {
+  return feature == "CORE" || feature == "HTML" || feature == "Range" || feature == "Traversal";
+}
+
+DocumentType* DOMImplementation::createDocumentType(const Xstring& qname, const Xstring& public_id,
+                                                    const Xstring& system_id) const {
+  if (!IsName(qname))
+    throw DOMException(DOMException::INVALID_CHARACTER_ERR, "invalid element name");
+  return new DocumentType(nullptr, qname, public_id, system_id);
+}
+
+Document* DOMImplementation::createDocument(const Xstring& uri, const Xstring& qname,
+                                            DocumentType* doctype) const {
+  if (doctype && doctype->getOwnerDocument())
+    throw DOMException(DOMException::WRONG_DOCUMENT_ERR, "new child node document is different");
+  Document* document = new Document();
+  try {
+    Element* root = document->createElementNS(uri, qname);
+    if (doctype) {
+      doctype->owner_ = document;
+      document->appendChild(doctype);
+    }
+    document->appendChild(root);
+  } catch (...) {
+    delete document;
+    throw;
+  }
+  return document;
+}
+
+}  // namespace arxp
