@@ -193,24 +193,11 @@ Handle CreateEventA(const SECURITY_ATTRIBUTES* attributes, BOOL manualReset, BOO
                                       page.event.signalled.store(initialState ? 1 : 0);
                                       return ERROR_SUCCESS;
                                     }};
-  std::shared_ptr<ObjectFile> file;
-  bool existed = false;
-  if (DWORD error = ObjectFile::Create(name, request, file, existed)) {
-    SetLastError(error);
-    return Handle();
-  }
-  SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-  return Handle(std::make_unique<EventObject>(std::move(file)));
+  return CreateObjectHandle<EventObject>(name, request);
 }
 
 Handle OpenEventA(DWORD, BOOL, const char* name) {
-  std::shared_ptr<ObjectFile> file;
-  if (DWORD error = ObjectFile::Open(name, ObjectKind::kEvent, file)) {
-    SetLastError(error);
-    return Handle();
-  }
-  SetLastError(ERROR_SUCCESS);
-  return Handle(std::make_unique<EventObject>(std::move(file)));
+  return OpenObjectHandle<EventObject>(name, ObjectKind::kEvent);
 }
 
 BOOL SetEvent(const Handle& event) {

@@ -20,6 +20,7 @@
 
 #include "kobj_fd.h"
 #include "namespace.h"
+#include "tgx/handle.h"
 #include "tgx/win32.h"
 
 namespace tgx::kobj {
@@ -107,5 +108,32 @@ class ObjectFile {
   std::optional<ObjectLocation> location_;  // none for an unnamed object
   ino_t inode_;
 };
+
+// Creates (or opens) the named object of a request and wraps it in a handle of
+// kind Object, leaving the last error as Win32 does: ERROR_ALREADY_EXISTS when
+// the object existed.
+template <class Object>
+Handle CreateObjectHandle(const char* name, const ObjectFile::Request& request) {
+  std::shared_ptr<ObjectFile> file;
+  bool existed = false;
+  if (DWORD error = ObjectFile::Create(name, request, file, existed)) {
+    SetLastError(error);
+    return Handle();
+  }
+  SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return Handle(std::make_unique<Object>(std::move(file)));
+}
+
+// Opens the existing named object of a kind as a handle of kind Object.
+template <class Object>
+Handle OpenObjectHandle(const char* name, ObjectKind kind) {
+  std::shared_ptr<ObjectFile> file;
+  if (DWORD error = ObjectFile::Open(name, kind, file)) {
+    SetLastError(error);
+    return Handle();
+  }
+  SetLastError(ERROR_SUCCESS);
+  return Handle(std::make_unique<Object>(std::move(file)));
+}
 
 }  // namespace tgx::kobj

@@ -47,24 +47,11 @@ Handle CreateFileMappingA(const SECURITY_ATTRIBUTES* attributes, DWORD protect, 
   }
   const ObjectFile::Request request{ObjectKind::kMapping, FileModeFor(attributes), size,
                                     [](ObjectPage&) { return ERROR_SUCCESS; }};
-  std::shared_ptr<ObjectFile> file;
-  bool existed = false;
-  if (DWORD error = ObjectFile::Create(name, request, file, existed)) {
-    SetLastError(error);
-    return Handle();
-  }
-  SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-  return Handle(std::make_unique<MappingObject>(std::move(file)));
+  return CreateObjectHandle<MappingObject>(name, request);
 }
 
 Handle OpenFileMappingA(DWORD, BOOL, const char* name) {
-  std::shared_ptr<ObjectFile> file;
-  if (DWORD error = ObjectFile::Open(name, ObjectKind::kMapping, file)) {
-    SetLastError(error);
-    return Handle();
-  }
-  SetLastError(ERROR_SUCCESS);
-  return Handle(std::make_unique<MappingObject>(std::move(file)));
+  return OpenObjectHandle<MappingObject>(name, ObjectKind::kMapping);
 }
 
 MappedView MapViewOfFile(const Handle& mapping, DWORD desiredAccess) {

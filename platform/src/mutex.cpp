@@ -92,24 +92,11 @@ Handle CreateMutexA(const SECURITY_ATTRIBUTES* attributes, BOOL initialOwner, co
   const ObjectFile::Request request{
       ObjectKind::kMutex, FileModeFor(attributes), 0,
       [initialOwner](ObjectPage& page) { return SetUpMutex(page, initialOwner != FALSE); }};
-  std::shared_ptr<ObjectFile> file;
-  bool existed = false;
-  if (DWORD error = ObjectFile::Create(name, request, file, existed)) {
-    SetLastError(error);
-    return Handle();
-  }
-  SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-  return Handle(std::make_unique<MutexObject>(std::move(file)));
+  return CreateObjectHandle<MutexObject>(name, request);
 }
 
 Handle OpenMutexA(DWORD, BOOL, const char* name) {
-  std::shared_ptr<ObjectFile> file;
-  if (DWORD error = ObjectFile::Open(name, ObjectKind::kMutex, file)) {
-    SetLastError(error);
-    return Handle();
-  }
-  SetLastError(ERROR_SUCCESS);
-  return Handle(std::make_unique<MutexObject>(std::move(file)));
+  return OpenObjectHandle<MutexObject>(name, ObjectKind::kMutex);
 }
 
 BOOL ReleaseMutex(const Handle& mutex) {
