@@ -30,7 +30,7 @@ sim_pid= svc_pid=
 our_workers() {
   local pid
   for pid in $(pgrep -x chanportNT || true); do
-    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "TGX_RUNTIME_DIR=$TGX_RUNTIME_DIR"; then
+    if tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "TGX_RUNTIME_DIR=$TGX_RUNTIME_DIR"; then
       echo "$pid"
     fi
   done
