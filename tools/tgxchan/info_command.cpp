@@ -25,13 +25,14 @@ constexpr char kHelp[] =
 constexpr std::uint32_t kQueryDeviceId = 0x16000C;
 constexpr std::size_t kDeviceIdCapacity = agent::get_channel_capability::kDataCapacity;
 
-// The ID text: without the big-endian length that may lead it, with bytes
-// that are not printable shown as \xNN.
+// The ID text: without the big-endian length that may lead it and the NUL
+// that a port may end it with, with bytes that are not printable shown as \xNN.
 std::string DeviceIdText(const std::uint8_t* id, std::size_t length) {
   if (length >= 2 && static_cast<std::size_t>((id[0] << 8) | id[1]) == length) {
     id += 2;
     length -= 2;
   }
+  if (length > 0 && id[length - 1] == 0) --length;
   std::string text;
   for (std::size_t i = 0; i < length; ++i) {
     if (std::isprint(id[i])) {
