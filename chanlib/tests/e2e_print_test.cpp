@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
@@ -60,6 +62,25 @@ Bytes RandomBytes(std::size_t size) {
   Bytes data(size);
   for (auto& b : data) b = static_cast<std::uint8_t>(generator());
   return data;
+}
+
+// The chanportNT workers of this test process: they carry its private runtime
+// directory in their environment.
+std::vector<pid_t> OurWorkers() {
+  const std::string mark = std::string("TGX_RUNTIME_DIR=") + std::getenv("TGX_RUNTIME_DIR");
+  std::vector<pid_t> workers;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream comm(entry.path() / "comm");
+    std::string command;
+    if (!std::getline(comm, command) || command != "chanportNT") continue;
+    std::ifstream environ(entry.path() / "environ");
+    for (std::string variable; std::getline(environ, variable, '\0');) {
+      if (variable == mark) workers.push_back(std::stoi(name));
+    }
+  }
+  return workers;
 }
 
 // A loopback port that nothing listens on right now.
@@ -318,6 +339,33 @@ TEST_F(EndToEndFaults, WithheldCreditMakesThePrinterBusyWithoutHanging) {
   AuCbtDeleteSocket(socket, 1);
   ASSERT_TRUE(sim_->Fault("p1", "credit generous"));
   ExpectLaterJobPrints();
+}
+
+// The service gives up on a worker after 60 s divided by its divisor: here 2 s,
+// well within the client's 5 s wait for the service's reply.
+class EndToEndKilledWorker : public EndToEndFaults {
+ protected:
+  void SetUp() override {
+    divisor_ = 30;
+    EndToEnd::SetUp();
+  }
+};
+
+TEST_F(EndToEndKilledWorker, JobFailsAndANewWorkerStarts) {
+  const AuCbtSocket socket = Create(0x10, "USB001");
+  ASSERT_NE(AUCBT_INVALID_SOCKET, socket);
+  ASSERT_EQ(0, AuCbtConnect(socket));
+  ASSERT_TRUE(SendAll(socket, RandomBytes(20000)));
+  const std::vector<pid_t> workers = OurWorkers();
+  ASSERT_EQ(1u, workers.size());
+  ASSERT_EQ(0, ::kill(workers[0], SIGKILL));
+  // The queued data cannot reach the port: the job fails (a protocol failure).
+  EXPECT_LT(SendUntilFailure(socket), 0);
+  AuCbtDeleteSocket(socket, 1);
+  ExpectLaterJobPrints();
+  const std::vector<pid_t> later = OurWorkers();
+  ASSERT_EQ(1u, later.size());
+  EXPECT_NE(workers[0], later[0]);
 }
 
 }  // namespace
