@@ -133,7 +133,9 @@ TEST(Tgxchan, ChannelFailuresExitWithOneAndNameTheResultCode) {
 
 TEST(Tgxchan, InfoShowsTheDeviceIdAndPacketSizes) {
   ModelSettings settings;
-  settings.device_id = std::string("\x00\x2A", 2) + "MFG:Tessagraph;CMD:QRS,PJL;MDL:QRS-1100;";
+  // As a port answers: the length it counts includes the NUL that ends the text.
+  settings.device_id = std::string("\x00\x2B", 2) + "MFG:Tessagraph;CMD:QRS,PJL;MDL:QRS-1100;" +
+                       std::string(1, '\0');
   ModelService model(settings);
   FakeService service(model.Handler());
   const Outcome o = RunTgxchan({"info", "USB001"});
