@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "device_packet.h"
+#include "tgx/device_packet.h"
 #include "printersim/client.h"
 #include "testsupport.h"
 #include "tgx/agentcli.h"
