@@ -54,7 +54,9 @@ stop_process() {  # PID NAME: SIGTERM, up to 10 s, then SIGKILL
 cleanup() {
   local status=$? i pids
   stop_process "$svc_pid" agentsvc
-  for ((i = 0; i < 50; i++)); do
+  # A worker ends by itself within 10 s of idleness once no process holds its port.
+  [[ -n "$(our_workers)" ]] && echo "demo: waiting for the port worker to end (up to 10 s)"
+  for ((i = 0; i < 120; i++)); do
     pids=$(our_workers)
     [[ -z "$pids" ]] && break
     sleep 0.1
