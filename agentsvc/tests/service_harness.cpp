@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "testsupport.h"
+#include "tgx/socket.h"
 
 extern char** environ;
 
@@ -35,21 +36,6 @@ std::uint16_t FreePort() {
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
   ::close(fd);
   return ntohs(a.sin_port);
-}
-
-int ConnectTo(std::uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  const int one = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-  return fd;
 }
 
 fs::path TestLibs(const char* variant) { return fs::path(TGX_AGENTSVC_TESTLIBS) / variant; }
@@ -129,7 +115,7 @@ bool ServiceProcess::WaitListening(int timeout_ms) const {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   while (std::chrono::steady_clock::now() < end) {
     // A bare connect, closed at once, is never routed: the service drops it.
-    if (const int fd = ConnectTo(port_); fd >= 0) {
+    if (const int fd = tgx::ConnectLoopback(port_); fd >= 0) {
       ::close(fd);
       return true;
     }
@@ -171,7 +157,7 @@ std::vector<std::string> ServiceProcess::ChannelLog() const {
 
 std::vector<std::string> ServiceProcess::PpdtLog() const { return ReadLines(dir_ / "ppdt.log"); }
 
-Client::Client(std::uint16_t port) : fd_(ConnectTo(port)) {}
+Client::Client(std::uint16_t port) : fd_(tgx::ConnectLoopback(port)) {}
 
 Client::~Client() {
   if (fd_ >= 0) ::close(fd_);

@@ -29,6 +29,7 @@
 
 #include "tgx/agent_wire.h"
 #include "tgx/device_packet.h"
+#include "tgx/socket.h"
 
 namespace {
 
@@ -47,21 +48,6 @@ double Micros(Clock::duration d) { return std::chrono::duration<double, std::mic
 double Percentile(std::vector<double> v, double p) {
   std::sort(v.begin(), v.end());
   return v[static_cast<std::size_t>(p * (v.size() - 1))];
-}
-
-int Connect(std::uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  const int one = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-  return fd;
 }
 
 bool ReadExactly(int fd, std::uint8_t* out, std::size_t n) {
@@ -104,7 +90,7 @@ Bytes SendRequest(const Bytes& data) {
 
 // Opens a channel socket on the service; -1 on failure.
 int OpenChannel(std::uint16_t port, std::uint16_t channel, const char* name) {
-  const int fd = Connect(port);
+  const int fd = tgx::ConnectLoopback(port);
   if (fd < 0) return -1;
   const Bytes created = Exchange(fd, CreateSocketRequest(channel, name), create_socket::kReplySize);
   const Bytes connected = Exchange(fd, Request(code::kConnect, connect::kRequestSize), 12);
@@ -213,7 +199,7 @@ struct Service {
       ::_exit(127);
     }
     for (int i = 0; i < 500; ++i) {
-      if (const int fd = Connect(port); fd >= 0) {
+      if (const int fd = tgx::ConnectLoopback(port); fd >= 0) {
         ::close(fd);
         return true;
       }
@@ -253,7 +239,7 @@ int main() {
   double tcp_rt;
   {
     EchoServer echo(get_data_size::kRequestSize, get_data_size::kReplySize);
-    const int fd = Connect(echo.port());
+    const int fd = tgx::ConnectLoopback(echo.port());
     tcp_rt = MedianRoundTrip(fd, size_request, get_data_size::kReplySize);
     ::close(fd);
   }
@@ -268,7 +254,7 @@ int main() {
   double tcp_mbs;
   {
     EchoServer echo(big.size(), send::kReplySize);
-    const int fd = Connect(echo.port());
+    const int fd = tgx::ConnectLoopback(echo.port());
     tcp_mbs = SendThroughput(fd, big);
     ::close(fd);
   }

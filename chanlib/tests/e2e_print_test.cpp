@@ -22,10 +22,10 @@
 #include <thread>
 #include <vector>
 
-#include "tgx/device_packet.h"
 #include "printersim/client.h"
 #include "testsupport.h"
 #include "tgx/agentcli.h"
+#include "tgx/device_packet.h"
 #include "tgxchan/packets.h"
 
 namespace {

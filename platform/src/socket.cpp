@@ -211,4 +211,17 @@ sockaddr_in LoopbackAddress(WORD port) {
   return address;
 }
 
+int ConnectLoopback(WORD port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  const sockaddr_in address = LoopbackAddress(port);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+  return fd;
+}
+
 }  // namespace tgx

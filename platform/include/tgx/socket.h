@@ -101,4 +101,9 @@ int closesocket(SOCKET socket);
 // 127.0.0.1:port, ready for bind or connect.
 sockaddr_in LoopbackAddress(WORD port);
 
+// A blocking TCP connection to 127.0.0.1:port with TCP_NODELAY, close-on-exec,
+// as a plain descriptor for tests and benchmarks that speak raw bytes; -1 when
+// nothing accepts.
+int ConnectLoopback(WORD port);
+
 }  // namespace tgx
