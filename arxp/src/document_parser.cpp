@@ -66,6 +66,9 @@ Xstring Message(const char* format, View arg) {
 }
 
 bool IsSpace(char32_t c) { return c == 0x20 || c == 0x9 || c == 0xA || c == 0xD; }
+bool IsAsciiAlnum(char32_t c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 bool IsNameStart(char32_t c) {
   if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
@@ -911,7 +914,8 @@ class Scanner final : public ParsePosition {
     ++p_;
     if (skip(u"#")) {
       const char16_t* from = p_;
-      while (p_ < end_ && *p_ != ';' && p_ - from < 16) ++p_;
+      // Any number of digits (leading zeros included); the value saturates.
+      while (p_ < end_ && IsAsciiAlnum(*p_)) ++p_;
       if (!skip(u";")) fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal character reference");
       Units text;
       AppendCodePoint(text, characterReference(View(from, p_ - 1 - from)));

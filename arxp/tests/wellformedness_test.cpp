@@ -1,0 +1,73 @@
+// Well-formedness rules of the document type declaration and of references, where
+// the parser once strayed from XML 1.0: character references of any length, entity
+// redeclarations, the content-model grammar, and declarations after a parameter
+// entity that is not read.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "arxp/document_parser.h"
+#include "test_util.h"
+
+namespace arxp {
+namespace {
+
+using test::Ascii;
+
+// Records declarations, attributes, text and skipped entities, one line each.
+class Trace : public ParseEvents {
+ public:
+  std::string text;
+
+  void elementDecl(const Xstring& name, const Xstring& model) override {
+    add("element " + Ascii(name) + " " + Ascii(model));
+  }
+  void internalEntityDecl(const Xstring& name, const Xstring& value) override {
+    add("entity " + Ascii(name) + "=" + Ascii(value));
+  }
+  void attributeDecl(const Xstring& element, const Xstring& name, const Xstring&, const Xstring&,
+                     const Xstring&) override {
+    add("attlist " + Ascii(element) + " " + Ascii(name));
+  }
+  void startElement(const Xstring&, const Xstring&, const Xstring& qname,
+                    const std::vector<ParsedAttribute>& attributes) override {
+    std::string line = "start " + Ascii(qname);
+    for (const ParsedAttribute& a : attributes) line += " " + Ascii(a.qname) + "=" + Ascii(a.value);
+    add(line);
+  }
+  void characters(const Xstring& s) override { add("text " + Ascii(s)); }
+  void skippedEntity(const Xstring& name) override { add("skipped " + Ascii(name)); }
+
+ private:
+  void add(const std::string& line) { text += line + "\n"; }
+};
+
+std::string Parse(const std::string& document) {
+  ByteInput input(document.data(), document.size(), "doc.xml");
+  Trace trace;
+  DocumentParser().parse(input, trace);
+  return trace.text;
+}
+
+// The message of the error a document raises, or "" when it is accepted.
+std::string Rejection(const std::string& document) {
+  test::CapturedDiagnostics quiet;
+  try {
+    Parse(document);
+  } catch (const ARXPException& e) {
+    return Ascii(e.getMessage());
+  }
+  return "";
+}
+
+TEST(WellFormednessTest, CharacterReferencesMayHaveAnyNumberOfDigits) {
+  EXPECT_EQ(Parse("<a>&#0000000000000000000000000000065;&#x000000000000000000000042;</a>"),
+            "start a\ntext A\ntext B\n");
+  EXPECT_EQ(Parse("<a v='&#0000000000000000000000000000065;'/>"), "start a v=A\n");
+  // Digits beyond the range of characters stay out of range however many there are.
+  EXPECT_EQ(Rejection("<a>&#x1000000000000000000000041;</a>"), "illegal character reference value");
+  EXPECT_EQ(Rejection("<a>&#65</a>"), "illegal character reference");
+}
+
+}  // namespace
+}  // namespace arxp
