@@ -222,7 +222,8 @@ class Scanner final : public ParsePosition {
     }
   }
 
-  [[noreturn]] void fail(int code, const Xstring& message) {
+  // The place of a report: the document position and the text that starts there.
+  Location here() const {
     Location where;
     where.file = system_id_;
     const char16_t* at = documentPos();
@@ -231,6 +232,10 @@ class Scanner final : public ParsePosition {
     where.text = Xstring(Units(at, stop).c_str());
     where.line = line();
     where.column = column();
+    return where;
+  }
+  [[noreturn]] void fail(int code, const Xstring& message) {
+    const Location where = here();
     Diagnostics::error(code, message, &where);
   }
   [[noreturn]] void fail(int code, const char* message) { fail(code, Xstring(message)); }
@@ -657,8 +662,13 @@ class Scanner final : public ParsePosition {
     const bool predefined = !parameter && (name == u"lt" || name == u"gt" || name == u"amp" ||
                                            name == u"apos" || name == u"quot");
     if (predefined) return;
-    if (table.count(name))
-      fail(ARXPException::SYNTAX_ERR, "entity decl name (%s) already registered", name);
+    // The first declaration of an entity binds; a later one is reported, not an error.
+    if (table.count(name)) {
+      const Location where = here();
+      Diagnostics::warning(ARXPException::SYNTAX_ERR,
+                           Message("entity decl name (%s) already registered", name), &where);
+      return;
+    }
     Units reported = parameter ? u"%" + name : name;
     if (!entity.notation.empty()) {
       events_.unparsedEntityDecl(X(reported), NullOr(entity.public_id, public_id.data()),

@@ -69,5 +69,17 @@ TEST(WellFormednessTest, CharacterReferencesMayHaveAnyNumberOfDigits) {
   EXPECT_EQ(Rejection("<a>&#65</a>"), "illegal character reference");
 }
 
+TEST(WellFormednessTest, FirstEntityDeclarationBindsAndARedeclarationIsAWarning) {
+  test::CapturedDiagnostics diagnostics;
+  EXPECT_EQ(Parse("<!DOCTYPE a [<!ENTITY e 'first'><!ENTITY e 'second'>"
+                  "<!ENTITY % p 'x'><!ENTITY % p 'y'>]><a>&e;</a>"),
+            "entity e=first\nentity %p=x\nstart a\ntext first\n");
+  EXPECT_EQ(diagnostics.text(),
+            "ARXP warning : entity decl name (e) already registered : doc.xml "
+            "(<!ENTITY % p 'x') at line 1, col 53\n"
+            "ARXP warning : entity decl name (p) already registered : doc.xml "
+            "(]><a>&e;</a>) at line 1, col 87\n");
+}
+
 }  // namespace
 }  // namespace arxp
