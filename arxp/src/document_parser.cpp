@@ -554,16 +554,88 @@ class Scanner final : public ParsePosition {
     requireSpace();
     const View name = parseName();
     requireSpace();
-    Units model;
-    while (!atEnd() && *p_ != '>') {
-      if (!IsSpace(*p_)) model += *p_;
-      ++p_;
-    }
-    if (model.empty()) fail(ARXPException::SYNTAX_ERR, "parse error");
+    const Units model = parseContentSpec();
     if (!declared_elements_.emplace(name).second)
       fail(ARXPException::SYNTAX_ERR, "element decl name (%s) already registered", name);
     endDecl();
     events_.elementDecl(X(name), X(model));
+  }
+
+  // A content specification: EMPTY, ANY, mixed content or element content. The
+  // model comes back without white space, as the declaration handler reports it.
+  Units parseContentSpec() {
+    if (skip(u"EMPTY")) return u"EMPTY";
+    if (skip(u"ANY")) return u"ANY";
+    if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
+    if (*p_ != '(') fail(ARXPException::SYNTAX_ERR, "unexpected token found");
+    const char16_t* open = p_++;
+    skipSpace();
+    const bool mixed = lookingAt(u"#PCDATA");
+    p_ = open;
+    Units model;
+    if (mixed) {
+      parseMixed(model);
+    } else {
+      parseGroup(model, 0);
+    }
+    return model;
+  }
+
+  // "(#PCDATA)" or "(#PCDATA|a|b)*": with element names the group must end in "*".
+  void parseMixed(Units& model) {
+    ++p_;
+    skipSpace();
+    p_ += View(u"#PCDATA").size();
+    model = u"(#PCDATA";
+    bool names = false;
+    for (;;) {
+      skipSpace();
+      if (skip(u")")) break;
+      if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
+      expect(u"|", ARXPException::SYNTAX_ERR, "parse error");
+      skipSpace();
+      model += u'|';
+      model += parseName();
+      names = true;
+    }
+    model += u')';
+    if (skip(u"*")) {
+      model += u'*';
+    } else if (names) {
+      fail(ARXPException::SYNTAX_ERR, "parse error");
+    }
+  }
+
+  // A choice "(a|b)" or a sequence "(a,b)" of content particles, each a name or a
+  // nested group, with an occurrence mark; one kind of separator per group.
+  void parseGroup(Units& model, int depth) {
+    if (depth >= options_.max_element_depth)
+      fail(ARXPException::SYNTAX_ERR, "parser stack overflow");
+    ++p_;
+    model += u'(';
+    char16_t separator = 0;
+    for (;;) {
+      skipSpace();
+      if (lookingAt(u"(")) {
+        parseGroup(model, depth + 1);
+      } else {
+        model += parseName();
+        parseOccurrence(model);
+      }
+      skipSpace();
+      if (skip(u")")) break;
+      if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
+      if ((*p_ != '|' && *p_ != ',') || (separator && *p_ != separator))
+        fail(ARXPException::SYNTAX_ERR, "parse error");
+      separator = *p_++;
+      model += separator;
+    }
+    model += u')';
+    parseOccurrence(model);
+  }
+
+  void parseOccurrence(Units& model) {
+    if (!atEnd() && (*p_ == '?' || *p_ == '*' || *p_ == '+')) model += *p_++;
   }
 
   void parseAttlistDecl() {

@@ -81,5 +81,50 @@ TEST(WellFormednessTest, FirstEntityDeclarationBindsAndARedeclarationIsAWarning)
             "(]><a>&e;</a>) at line 1, col 87\n");
 }
 
+TEST(WellFormednessTest, ContentModelsFollowTheGrammar) {
+  const struct {
+    const char* declared;
+    const char* reported;
+  } accepted[] = {
+      {"EMPTY", "EMPTY"},
+      {"ANY", "ANY"},
+      {"(#PCDATA)", "(#PCDATA)"},
+      {"( #PCDATA )*", "(#PCDATA)*"},
+      {"(#PCDATA | b |c)*", "(#PCDATA|b|c)*"},
+      {"( b )", "(b)"},
+      {"(b, (c | d)*, e?)+", "(b,(c|d)*,e?)+"},
+      {"((b|c),d*)?", "((b|c),d*)?"},
+  };
+  for (const auto& c : accepted) {
+    EXPECT_EQ(Parse(std::string("<!DOCTYPE a [<!ELEMENT a ") + c.declared + ">]><a/>"),
+              std::string("element a ") + c.reported + "\nstart a\n")
+        << c.declared;
+  }
+  const char* rejected[] = {
+      "(b, (c) | d)?",  // separators mixed in one group
+      "((b?)))",        // unbalanced
+      "(b|#PCDATA)*",   // #PCDATA not first
+      "((#PCDATA))",    // #PCDATA nested
+      "(#PCDATA)+",     // mixed content ends in ")" or ")*"
+      "(#PCDATA)?",
+      "(#PCDATA|b)",    // names in mixed content need ")*"
+      "(#PCDATA|b*)*",  // no occurrence marks inside mixed content
+      "(#PCDATA|(b))*",  "CDATA",    "- - (#PCDATA)", "(b) +(c)",
+      "(b) *",  // no space before an occurrence mark
+      "(b *)",           "(b & c)?", "(b*?)",         "()",       "EMPTY (b)",
+      "(#PCDATA) --c--", "(b",
+  };
+  for (const char* model : rejected) {
+    EXPECT_NE(Rejection(std::string("<!DOCTYPE a [<!ELEMENT a ") + model + ">]><a/>"), "") << model;
+  }
+  // Parameter references may not stand inside declarations of the internal subset.
+  EXPECT_NE(Rejection("<!DOCTYPE a [<!ENTITY % e '#PCDATA'><!ELEMENT a (%e;)>]><a/>"), "");
+}
+
+TEST(WellFormednessTest, DeeplyNestedContentModelsAreBounded) {
+  const std::string deep(100000, '(');
+  EXPECT_EQ(Rejection("<!DOCTYPE a [<!ELEMENT a " + deep + "b>]><a/>"), "parser stack overflow");
+}
+
 }  // namespace
 }  // namespace arxp
