@@ -525,7 +525,9 @@ class Scanner final : public ParsePosition {
 
   // A parameter-entity reference between declarations: an internal entity's
   // declarations are read; an external one is not, and from then on undeclared
-  // general entities are no error (they may be declared there).
+  // general entities are no error (they may be declared there) and, unless the
+  // document is standalone, later entity and attribute-list declarations are not
+  // processed (the unread entity may hold declarations that take precedence).
   void parseParameterReference() {
     if (!atNameStart()) fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal parameter reference");
     const View name = parseName();
@@ -696,6 +698,7 @@ class Scanner final : public ParsePosition {
         decl.default_value = attributeValue(parseQuoted(), decl.type != u"CDATA");
         decl.has_default = true;
       }
+      if (declarationsIgnored()) continue;
       events_.attributeDecl(X(element), X(decl.name), X(decl.type),
                             mode.empty() ? Xstring() : X(mode),
                             decl.has_default ? X(decl.default_value) : Xstring());
@@ -730,6 +733,7 @@ class Scanner final : public ParsePosition {
       entity.value = entityValue(parseQuoted());
     }
     endDecl();
+    if (declarationsIgnored()) return;
     auto& table = parameter ? parameter_ : general_;
     const bool predefined = !parameter && (name == u"lt" || name == u"gt" || name == u"amp" ||
                                            name == u"apos" || name == u"quot");
@@ -860,6 +864,10 @@ class Scanner final : public ParsePosition {
   bool undeclaredAllowed() const {
     return (has_external_subset_ || unread_parameter_entities_) && !standalone_;
   }
+
+  // Whether entity and attribute-list declarations are checked but not processed:
+  // they follow a parameter entity that was not read.
+  bool declarationsIgnored() const { return unread_parameter_entities_ && !standalone_; }
 
   // ---- attribute values ----
 
