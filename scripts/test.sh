@@ -20,6 +20,7 @@ done
 
 "$top/scripts/install-deps.sh"
 "$top/scripts/build.sh" "${build_args[@]}"
+"$top/scripts/fetch-xml-suite.sh" "$top/$dir" || echo "test.sh: XML conformance suite not fetched" >&2
 if [[ " ${build_args[*]} " == *" --sanitize "* ]]; then
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
