@@ -71,7 +71,7 @@ bool JobQueue::Start(SharedSet& set, int connection) {
   record.queueCapacity = capacity;
   record.bytesQueued = 0;
   record.senderResult = 0;
-  StoreConnection(set, connection, record);
+  StoreQueueFields(set, connection, record);
   set_ = &set;
   connection_ = connection;
   try {
@@ -81,7 +81,7 @@ bool JobQueue::Start(SharedSet& set, int connection) {
     FreeBlocks(set.mainPool(), record.queueAllocation);
     set.FlushTable();
     record.queueAllocation = -1;
-    StoreConnection(set, connection, record);
+    StoreQueueFields(set, connection, record);
     CloseObjects();
     return false;
   }
@@ -91,7 +91,7 @@ bool JobQueue::Start(SharedSet& set, int connection) {
   record = LoadConnection(set, connection);
   NameQueueObjects(record, startedEventNumber_, stopEventNumber_, senderThreadId_,
                    queueMutexNumber_);
-  StoreConnection(set, connection, record);
+  StoreQueueFields(set, connection, record);
   return true;
 }
 
@@ -105,7 +105,7 @@ int JobQueue::Append(SharedSet& set, int connection, std::span<const std::uint8_
   const std::size_t n = std::min(room, data.size());
   if (n > 0) std::memcpy(queue.data() + queued, data.data(), n);
   record.bytesQueued = static_cast<std::uint32_t>(queued + n);
-  StoreConnection(set, connection, record);
+  StoreQueueFields(set, connection, record);
   return static_cast<int>(n);
 }
 
@@ -114,7 +114,7 @@ void JobQueue::Cancel(SharedSet& set, int connection) {
   NamedMutexLock lock(queueMutex_);
   ConnectionRecord record = LoadConnection(set, connection);
   record.bytesQueued = 0;
-  StoreConnection(set, connection, record);
+  StoreQueueFields(set, connection, record);
 }
 
 void JobQueue::Run() {
@@ -152,7 +152,7 @@ void JobQueue::Run() {
     record = LoadConnection(set, connection_);
     if (sent < 0) {
       record.senderResult = sent;
-      StoreConnection(set, connection_, record);
+      StoreQueueFields(set, connection_, record);
       return;
     }
     const std::span<std::byte> queue = AllocationBytes(set.mainPool(), record.queueAllocation);
@@ -160,7 +160,7 @@ void JobQueue::Run() {
     const std::size_t removed = std::min<std::size_t>(queued, static_cast<std::size_t>(sent));
     std::memmove(queue.data(), queue.data() + removed, queued - removed);
     record.bytesQueued = static_cast<std::uint32_t>(queued - removed);
-    StoreConnection(set, connection_, record);
+    StoreQueueFields(set, connection_, record);
   }
 }
 
@@ -179,7 +179,7 @@ int JobQueue::Stop() {
   record.queueAllocation = -1;
   record.bytesQueued = 0;
   NameQueueObjects(record, 0, 0, 0, 0);
-  StoreConnection(set, connection_, record);
+  StoreQueueFields(set, connection_, record);
   CloseObjects();
   return result;
 }
