@@ -85,7 +85,7 @@ bool JobQueue::Start(SharedSet& set, int connection) {
     CloseObjects();
     return false;
   }
-  // The sender runs within its own process; its answer never fails to come.
+  // The sender is a thread of this process: its answer always comes.
   WaitForSingleObject(startedEvent_, INFINITE);
   NamedMutexLock lock(queueMutex_);
   record = LoadConnection(set, connection);
