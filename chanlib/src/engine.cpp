@@ -627,13 +627,12 @@ int RawSend(SharedSet& set, int port, int channel, std::span<const std::uint8_t>
 
 void HandlePortFailure(SharedSet& set, int port) {
   for (int index = 0; index < kConnectionCount; ++index) {
-    ConnectionRecord connection = LoadConnection(set, index);
+    const ConnectionRecord connection = LoadConnection(set, index);
     if (connection.state == kConnectionFree || static_cast<int>(connection.port.get()) != port) {
       continue;
     }
     FreeChannel(set, port, static_cast<int>(connection.channel.get()));
-    connection.state = kConnectionPortLost;
-    StoreConnection(set, index, connection);
+    StoreConnectionState(set, index, kConnectionPortLost);
   }
   const PortRecord record = LoadPort(set, port);
   // A worker that is gone cannot answer: asking it would only wait out the

@@ -2,43 +2,101 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 #include <vector>
 
 #include "chanlib/result_codes.h"
 #include "engine.h"
+#include "local_handles.h"
 #include "records.h"
+#include "tgx/kobj.h"
 #include "tgx/named_objects.h"
 
 namespace tgx::chanlib {
+namespace {
+
+// The connection record's names of the queue's objects: all zero once they
+// are closed.
+void NameQueueObjects(ConnectionRecord& record, std::uint32_t startedEvent, std::uint32_t stopEvent,
+                      DWORD senderThread, std::uint32_t queueMutex) {
+  record.queueStartedEvent = startedEvent;
+  record.queueStopEvent = stopEvent;
+  record.senderThread = senderThread;
+  record.queueMutex = queueMutex;
+}
+
+}  // namespace
+
+bool JobQueue::CreateObjects() {
+  queueMutex_ = CreateMutexA(nullptr, FALSE, nullptr);
+  startedEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  stopEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!queueMutex_ || !startedEvent_ || !stopEvent_) {
+    CloseObjects();
+    return false;
+  }
+  LocalHandles& handles = ProcessLocalHandles();
+  queueMutexNumber_ = handles.Add(queueMutex_);
+  startedEventNumber_ = handles.Add(startedEvent_);
+  stopEventNumber_ = handles.Add(stopEvent_);
+  return true;
+}
+
+void JobQueue::CloseObjects() {
+  LocalHandles& handles = ProcessLocalHandles();
+  for (std::uint32_t* number : {&queueMutexNumber_, &startedEventNumber_, &stopEventNumber_}) {
+    if (*number != 0) handles.Remove(*number);
+    *number = 0;
+  }
+  queueMutex_.reset();
+  startedEvent_.reset();
+  stopEvent_.reset();
+  senderThreadId_ = 0;
+}
 
 bool JobQueue::Start(SharedSet& set, int connection) {
   ConnectionRecord record = LoadConnection(set, connection);
   const std::uint32_t capacity = record.payloadSize * kQueuePackets;
-  if (capacity == 0) return false;
+  if (capacity == 0 || !CreateObjects()) return false;
   {
     NamedMutexLock lock(set.buffersMutex());
     const int entry = AllocateBlocks(set.mainPool(), capacity);
-    if (entry < 0) return false;
+    if (entry < 0) {
+      CloseObjects();
+      return false;
+    }
     set.FlushTable();
     record.queueAllocation = entry;
   }
   record.queueCapacity = capacity;
   record.bytesQueued = 0;
   record.senderResult = 0;
-  record.queueMutex = 1;
-  record.queueStartedEvent = 1;
-  record.queueStopEvent = 1;
-  record.senderThread = 1;
-  StoreConnection(set, connection, record);
+  StoreQueueFields(set, connection, record);
   set_ = &set;
   connection_ = connection;
-  stop_ = false;
-  sender_ = std::thread(&JobQueue::Run, this);
+  try {
+    sender_ = std::thread(&JobQueue::Run, this);
+  } catch (const std::system_error&) {
+    NamedMutexLock lock(set.buffersMutex());
+    FreeBlocks(set.mainPool(), record.queueAllocation);
+    set.FlushTable();
+    record.queueAllocation = -1;
+    StoreQueueFields(set, connection, record);
+    CloseObjects();
+    return false;
+  }
+  // The sender is a thread of this process: its answer always comes.
+  WaitForSingleObject(startedEvent_, INFINITE);
+  NamedMutexLock lock(queueMutex_);
+  record = LoadConnection(set, connection);
+  NameQueueObjects(record, startedEventNumber_, stopEventNumber_, senderThreadId_,
+                   queueMutexNumber_);
+  StoreQueueFields(set, connection, record);
   return true;
 }
 
 int JobQueue::Append(SharedSet& set, int connection, std::span<const std::uint8_t> data) {
-  std::lock_guard lock(mutex_);
+  NamedMutexLock lock(queueMutex_);
   ConnectionRecord record = LoadConnection(set, connection);
   if (record.senderResult < 0) return record.senderResult;
   const std::span<std::byte> queue = AllocationBytes(set.mainPool(), record.queueAllocation);
@@ -47,25 +105,29 @@ int JobQueue::Append(SharedSet& set, int connection, std::span<const std::uint8_
   const std::size_t n = std::min(room, data.size());
   if (n > 0) std::memcpy(queue.data() + queued, data.data(), n);
   record.bytesQueued = static_cast<std::uint32_t>(queued + n);
-  StoreConnection(set, connection, record);
+  StoreQueueFields(set, connection, record);
   return static_cast<int>(n);
 }
 
 void JobQueue::Cancel(SharedSet& set, int connection) {
-  std::lock_guard lock(mutex_);
+  if (!running()) return;  // nothing was ever queued
+  NamedMutexLock lock(queueMutex_);
   ConnectionRecord record = LoadConnection(set, connection);
   record.bytesQueued = 0;
-  StoreConnection(set, connection, record);
+  StoreQueueFields(set, connection, record);
 }
 
 void JobQueue::Run() {
   SharedSet& set = *set_;
   std::vector<std::uint8_t> chunk;
+  chunk.reserve(LoadConnection(set, connection_).payloadSize);
+  senderThreadId_ = GetCurrentThreadId();
+  SetEvent(startedEvent_);
   for (;;) {
-    const bool stopping = stop_;
+    const bool stopping = WaitForSingleObject(stopEvent_, 0) == WAIT_OBJECT_0;
     ConnectionRecord record;
     {
-      std::lock_guard lock(mutex_);
+      NamedMutexLock lock(queueMutex_);
       record = LoadConnection(set, connection_);
       const std::span<std::byte> queue = AllocationBytes(set.mainPool(), record.queueAllocation);
       const std::size_t queued = std::min<std::size_t>(record.bytesQueued, queue.size());
@@ -86,11 +148,11 @@ void JobQueue::Run() {
     // A printer that takes nothing while the connection closes would hold
     // the close forever.
     if (sent == 0 && stopping) sent = kProtocolFailure;
-    std::lock_guard lock(mutex_);
+    NamedMutexLock lock(queueMutex_);
     record = LoadConnection(set, connection_);
     if (sent < 0) {
       record.senderResult = sent;
-      StoreConnection(set, connection_, record);
+      StoreQueueFields(set, connection_, record);
       return;
     }
     const std::span<std::byte> queue = AllocationBytes(set.mainPool(), record.queueAllocation);
@@ -98,13 +160,13 @@ void JobQueue::Run() {
     const std::size_t removed = std::min<std::size_t>(queued, static_cast<std::size_t>(sent));
     std::memmove(queue.data(), queue.data() + removed, queued - removed);
     record.bytesQueued = static_cast<std::uint32_t>(queued - removed);
-    StoreConnection(set, connection_, record);
+    StoreQueueFields(set, connection_, record);
   }
 }
 
 int JobQueue::Stop() {
   if (!sender_.joinable()) return 0;
-  stop_ = true;
+  SetEvent(stopEvent_);
   sender_.join();
   SharedSet& set = *set_;
   ConnectionRecord record = LoadConnection(set, connection_);
@@ -116,7 +178,9 @@ int JobQueue::Stop() {
   const int result = record.senderResult;
   record.queueAllocation = -1;
   record.bytesQueued = 0;
-  StoreConnection(set, connection_, record);
+  NameQueueObjects(record, 0, 0, 0, 0);
+  StoreQueueFields(set, connection_, record);
+  CloseObjects();
   return result;
 }
 

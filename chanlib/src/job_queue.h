@@ -5,11 +5,11 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <span>
 #include <thread>
 
 #include "shared_set.h"
+#include "tgx/handle.h"
 
 namespace tgx::chanlib {
 
@@ -23,24 +23,33 @@ class JobQueue {
   ~JobQueue() { Stop(); }
 
   bool running() const { return sender_.joinable(); }
-  // Allocates the queue of the connection and starts its sender. False when
-  // either could not be had (the caller then sends directly).
+  // Allocates the queue of the connection, creates its mutex and events and
+  // starts its sender, then names them in the connection record: the handle
+  // numbers of this process (ProcessLocalHandles) and the sender's thread id.
+  // False when any of them could not be had (the caller then sends directly).
   bool Start(SharedSet& set, int connection);
   // Appends what fits: the count appended, or the recorded sender failure.
   int Append(SharedSet& set, int connection, std::span<const std::uint8_t> data);
   // Forgets what is queued and not yet sent.
   void Cancel(SharedSet& set, int connection);
-  // Lets the sender send what remains, waits for it and frees the queue. The
-  // recorded sender failure, or 0.
+  // Lets the sender send what remains, waits for it, frees the queue and
+  // closes its objects. The recorded sender failure, or 0.
   int Stop();
 
  private:
+  bool CreateObjects();
+  void CloseObjects();
   void Run();
 
   SharedSet* set_ = nullptr;
   int connection_ = -1;
-  std::mutex mutex_;  // the connection's queue mutex
-  std::atomic<bool> stop_{false};
+  Handle queueMutex_;    // guards the record's queue fields and the queue's bytes
+  Handle startedEvent_;  // manual-reset: the sender has its work buffer and runs
+  Handle stopEvent_;     // manual-reset: send what remains, then end
+  std::uint32_t queueMutexNumber_ = 0;
+  std::uint32_t startedEventNumber_ = 0;
+  std::uint32_t stopEventNumber_ = 0;
+  std::atomic<DWORD> senderThreadId_{0};
   std::thread sender_;
 };
 

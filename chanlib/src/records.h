@@ -64,4 +64,25 @@ inline void StoreConnection(SharedSet& set, int index, const ConnectionRecord& r
   set.FlushTable();
 }
 
+// A live connection record has two writers: the ports lock's holder changes its
+// state, the job queue (under the queue mutex) its queue fields. Each writes
+// only its own fields, so that neither undoes a change the other made meanwhile
+// (a port loss reverted to connected, a sender failure forgotten).
+inline void StoreConnectionState(SharedSet& set, int index, std::uint32_t state) {
+  set.table().connection(index).state = state;
+  set.FlushTable();
+}
+inline void StoreQueueFields(SharedSet& set, int index, const ConnectionRecord& record) {
+  ConnectionRecord& shared = set.table().connection(index);
+  shared.queueStartedEvent = record.queueStartedEvent;
+  shared.queueStopEvent = record.queueStopEvent;
+  shared.senderThread = record.senderThread;
+  shared.queueMutex = record.queueMutex;
+  shared.queueCapacity = record.queueCapacity;
+  shared.bytesQueued = record.bytesQueued;
+  shared.queueAllocation = record.queueAllocation;
+  shared.senderResult = record.senderResult;
+  set.FlushTable();
+}
+
 }  // namespace tgx::chanlib

@@ -17,9 +17,9 @@ constexpr DWORD kReadSpacingMs = 10;
 constexpr DWORD kUsbDescriptorCode = 0x220008;
 constexpr std::size_t kUsbDescriptorSize = 18;
 
-constexpr CommTimeouts kNtTimeouts{100, 10, 500, 10, 3500};
-constexpr CommTimeouts k9xUsbTimeouts{100, 0, 2000, 500, 500};
-constexpr CommTimeouts k9xTimeouts{80, 10, 80, 10, 500};
+constexpr VI1284_COMMTIMEOUTS kNtTimeouts{100, 10, 500, 10, 3500};
+constexpr VI1284_COMMTIMEOUTS k9xUsbTimeouts{100, 0, 2000, 500, 500};
+constexpr VI1284_COMMTIMEOUTS k9xTimeouts{80, 10, 80, 10, 500};
 
 void Succeed(PortCommandRecord& record) {
   record.status = chanlib::kStatusSuccess;
@@ -153,10 +153,10 @@ void CommandExecutor::Open(PortCommandRecord& record) {
   const auto* chars = reinterpret_cast<const char*>(nameBytes->data());
   const std::string name(chars, strnlen(chars, nameBytes->size()));
 
-  DWORD handle = 0;
-  bool opened = port_.open(name.c_str(), GENERIC_READ | GENERIC_WRITE, &handle);
+  VI1284_HANDLE handle = 0;
+  bool opened = port_.open(name.c_str(), VI1284_GENERIC_READ | VI1284_GENERIC_WRITE, &handle);
   if (!opened && chanlib::IsParallelPortName(name)) {
-    opened = port_.open(name.c_str(), GENERIC_WRITE, &handle);
+    opened = port_.open(name.c_str(), VI1284_GENERIC_WRITE, &handle);
     if (opened) record.extra = chanlib::kExtraOpenedWriteOnly;
   }
   if (!opened) {
@@ -164,7 +164,7 @@ void CommandExecutor::Open(PortCommandRecord& record) {
     return;
   }
   handle_ = handle;
-  CommTimeouts timeouts = TimeoutsFor(name);
+  const VI1284_COMMTIMEOUTS timeouts = TimeoutsFor(name);
   if (!port_.setTimeouts(handle_, &timeouts)) {
     Fail(record, GetLastError());
     ClosePort();
@@ -173,7 +173,7 @@ void CommandExecutor::Open(PortCommandRecord& record) {
   Succeed(record);
 }
 
-CommTimeouts CommandExecutor::TimeoutsFor(const std::string& name) {
+VI1284_COMMTIMEOUTS CommandExecutor::TimeoutsFor(const std::string& name) {
   if (family_ == Family::kNt) return kNtTimeouts;
   if (!StartsWithNoCase(name, "LPT_USB")) return k9xTimeouts;
   std::uint8_t descriptor[kUsbDescriptorSize] = {};

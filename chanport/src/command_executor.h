@@ -8,38 +8,35 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <type_traits>
 
 #include "chanlib/buffer_pool.h"
 #include "chanlib/family.h"
 #include "chanlib/shared_layout.h"
+#include "tgx/portio.h"
 #include "tgx/win32.h"
 
 namespace tgx::chanport {
 
-inline constexpr DWORD GENERIC_READ = 0x80000000;
-inline constexpr DWORD GENERIC_WRITE = 0x40000000;
-
-// The port time-outs record of the port access library, all in ms.
-struct CommTimeouts {
-  DWORD ReadIntervalTimeout;
-  DWORD ReadTotalTimeoutMultiplier;
-  DWORD ReadTotalTimeoutConstant;
-  DWORD WriteTotalTimeoutMultiplier;
-  DWORD WriteTotalTimeoutConstant;
-};
-
-// The six entry points of the port access library. Each returns 1 for success
-// and 0 for failure with the last error set.
+// The six entry points of the port access library, with the types its public
+// header declares them with. Each returns 1 for success and 0 for failure with
+// the last error set.
 struct PortFunctions {
-  BOOL (*open)(const char* name, DWORD access, DWORD* handle);
-  BOOL (*close)(DWORD handle);
-  BOOL (*read)(DWORD handle, void* buffer, DWORD length, DWORD* read);
-  BOOL (*write)(DWORD handle, const void* buffer, DWORD length, DWORD* written);
-  BOOL(*ioControl)
-  (DWORD handle, DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize,
-   DWORD* returned);
-  BOOL (*setTimeouts)(DWORD handle, CommTimeouts* timeouts);
+  VI1284_OPENPORT_FN open;
+  VI1284_CLOSEPORT_FN close;
+  VI1284_READPORT_FN read;
+  VI1284_WRITEPORT_FN write;
+  VI1284_IOCONTROLPORT_FN ioControl;
+  VI1284_SETCOMMTIMEOUTS_FN setTimeouts;
 };
+// The pointer types and the declarations must agree, or a changed export
+// would be called through a stale type once bound by name.
+static_assert(std::is_same_v<VI1284_OPENPORT_FN, decltype(&Vi1284_OpenPort)>);
+static_assert(std::is_same_v<VI1284_CLOSEPORT_FN, decltype(&Vi1284_ClosePort)>);
+static_assert(std::is_same_v<VI1284_READPORT_FN, decltype(&Vi1284_ReadPort)>);
+static_assert(std::is_same_v<VI1284_WRITEPORT_FN, decltype(&Vi1284_WritePort)>);
+static_assert(std::is_same_v<VI1284_IOCONTROLPORT_FN, decltype(&Vi1284_IoControlPort)>);
+static_assert(std::is_same_v<VI1284_SETCOMMTIMEOUTS_FN, decltype(&Vi1284_SetCommTimeouts)>);
 
 // The 9x build chooses other port time-outs.
 using chanlib::Family;
@@ -70,7 +67,7 @@ class CommandExecutor {
 
   // Closes the port if it is open.
   void ClosePort();
-  DWORD portHandle() const { return handle_; }
+  VI1284_HANDLE portHandle() const { return handle_; }
 
  private:
   std::optional<std::span<std::byte>> Resolve(std::int32_t locator, std::uint32_t offset,
@@ -80,13 +77,13 @@ class CommandExecutor {
   void IoControl(chanlib::PortCommandRecord& record);
   void Open(chanlib::PortCommandRecord& record);
   void Close(chanlib::PortCommandRecord& record);
-  CommTimeouts TimeoutsFor(const std::string& name);
+  VI1284_COMMTIMEOUTS TimeoutsFor(const std::string& name);
 
   const PortFunctions& port_;
   PoolSource& pools_;
   Family family_;
   Clock clock_;
-  DWORD handle_ = 0;
+  VI1284_HANDLE handle_ = 0;
   std::span<std::byte> lastInput_;
   std::span<std::byte> lastOutput_;
   std::optional<DWORD> lastReadEnd_;

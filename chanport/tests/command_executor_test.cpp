@@ -23,7 +23,7 @@ struct FakePortLibrary {
   std::vector<std::uint8_t> written;
   DWORD reportedRead = 0;  // 0: as many as asked
   std::vector<std::uint8_t> controlAnswer;
-  CommTimeouts timeouts{};
+  VI1284_COMMTIMEOUTS timeouts{};
   DWORD tick = 1000;
   std::vector<DWORD> sleeps;
 };
@@ -33,7 +33,7 @@ const PortFunctions kFakeFunctions{
     [](const char* name, DWORD access, DWORD* handle) -> BOOL {
       fake->calls.push_back(std::string("open ") + name);
       fake->openAccess.push_back(access);
-      if (fake->failOpen || (fake->refuseReadAccess && (access & GENERIC_READ))) {
+      if (fake->failOpen || (fake->refuseReadAccess && (access & VI1284_GENERIC_READ))) {
         SetLastError(ERROR_ACCESS_DENIED);
         *handle = 0;
         return FALSE;
@@ -58,7 +58,7 @@ const PortFunctions kFakeFunctions{
       *written = length;
       return TRUE;
     },
-    [](DWORD, DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize,
+    [](DWORD, DWORD code, const void* input, DWORD inputSize, void* output, DWORD outputSize,
        DWORD* returned) -> BOOL {
       fake->calls.push_back("ioctl " + std::to_string(code) + " " + std::to_string(inputSize) +
                             " " + std::to_string(outputSize) + (input ? " in" : "") +
@@ -72,7 +72,7 @@ const PortFunctions kFakeFunctions{
       }
       return TRUE;
     },
-    [](DWORD, CommTimeouts* timeouts) -> BOOL {
+    [](DWORD, const VI1284_COMMTIMEOUTS* timeouts) -> BOOL {
       fake->timeouts = *timeouts;
       return TRUE;
     },
@@ -126,7 +126,7 @@ TEST_F(ExecutorTest, OpensAndSetsTheTimeoutsOfItsFamily) {
   EXPECT_EQ(1u, record.status);
   EXPECT_EQ(0u, record.extra);
   EXPECT_EQ(42u, executor.portHandle());
-  EXPECT_EQ(GENERIC_READ | GENERIC_WRITE, port.openAccess.at(0));
+  EXPECT_EQ(VI1284_GENERIC_READ | VI1284_GENERIC_WRITE, port.openAccess.at(0));
   EXPECT_EQ(100u, port.timeouts.ReadIntervalTimeout);
   EXPECT_EQ(500u, port.timeouts.ReadTotalTimeoutConstant);
   EXPECT_EQ(3500u, port.timeouts.WriteTotalTimeoutConstant);
@@ -138,7 +138,7 @@ TEST_F(ExecutorTest, ParallelPortRefusingReadOpensWriteOnly) {
   EXPECT_EQ(1u, record.status);
   EXPECT_EQ(chanlib::kExtraOpenedWriteOnly, record.extra);
   ASSERT_EQ(2u, port.openAccess.size());
-  EXPECT_EQ(GENERIC_WRITE, port.openAccess[1]);
+  EXPECT_EQ(VI1284_GENERIC_WRITE, port.openAccess[1]);
 
   // Another kind of port gets no second try.
   port.openAccess.clear();

@@ -8,28 +8,25 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <string>
 
-#include "command_executor.h"
+#include "tgx/portio.h"
 #include "tgx/win32.h"
-
-using tgx::BOOL;
-using tgx::DWORD;
-using tgx::chanport::CommTimeouts;
 
 namespace {
 
 struct TestPort {
   int fd;
   std::string path;
-  CommTimeouts timeouts{0, 0, 500, 0, 0};
+  VI1284_COMMTIMEOUTS timeouts{0, 0, 500, 0, 0};
 };
-std::map<DWORD, TestPort> g_ports;
-DWORD g_nextHandle = 1;
+std::map<VI1284_HANDLE, TestPort> g_ports;
+VI1284_HANDLE g_nextHandle = 1;
 
 std::string PathOf(const char* name) {
   const char* root = std::getenv("TGX_DEVICE_ROOT");
@@ -42,7 +39,7 @@ void Log(const TestPort& port, const std::string& line) {
   std::ofstream(port.path + ".log", std::ios::app) << line << "\n";
 }
 
-TestPort* Find(DWORD handle) {
+TestPort* Find(VI1284_HANDLE handle) {
   const auto it = g_ports.find(handle);
   if (it == g_ports.end()) {
     tgx::SetLastError(tgx::ERROR_INVALID_PARAMETER);
@@ -55,10 +52,12 @@ TestPort* Find(DWORD handle) {
 
 extern "C" {
 
-BOOL Vi1284_OpenPort(const char* name, DWORD access, DWORD* handle) {
+// The signatures come from the public header: a double that drifted from the
+// real library would not compile.
+int Vi1284_OpenPort(const char* name, uint32_t access, VI1284_HANDLE* handle) {
   *handle = 0;
   const std::string path = PathOf(name);
-  const bool wantsRead = (access & tgx::chanport::GENERIC_READ) != 0;
+  const bool wantsRead = (access & VI1284_GENERIC_READ) != 0;
   if (wantsRead && Exists(path + ".writeonly")) {
     tgx::SetLastError(tgx::ERROR_ACCESS_DENIED);
     return tgx::FALSE;
@@ -79,7 +78,7 @@ BOOL Vi1284_OpenPort(const char* name, DWORD access, DWORD* handle) {
   return tgx::TRUE;
 }
 
-BOOL Vi1284_ClosePort(DWORD handle) {
+int Vi1284_ClosePort(VI1284_HANDLE handle) {
   TestPort* port = Find(handle);
   if (!port) return tgx::FALSE;
   Log(*port, "close");
@@ -88,7 +87,7 @@ BOOL Vi1284_ClosePort(DWORD handle) {
   return tgx::TRUE;
 }
 
-BOOL Vi1284_ReadPort(DWORD handle, void* buffer, DWORD length, DWORD* read) {
+int Vi1284_ReadPort(VI1284_HANDLE handle, void* buffer, uint32_t length, uint32_t* read) {
   *read = 0;
   TestPort* port = Find(handle);
   if (!port) return tgx::FALSE;
@@ -102,11 +101,11 @@ BOOL Vi1284_ReadPort(DWORD handle, void* buffer, DWORD length, DWORD* read) {
     tgx::SetLastErrorFromErrno();
     return tgx::FALSE;
   }
-  *read = static_cast<DWORD>(n);
+  *read = static_cast<uint32_t>(n);
   return tgx::TRUE;
 }
 
-BOOL Vi1284_WritePort(DWORD handle, const void* buffer, DWORD length, DWORD* written) {
+int Vi1284_WritePort(VI1284_HANDLE handle, const void* buffer, uint32_t length, uint32_t* written) {
   *written = 0;
   TestPort* port = Find(handle);
   if (!port) return tgx::FALSE;
@@ -117,18 +116,18 @@ BOOL Vi1284_WritePort(DWORD handle, const void* buffer, DWORD length, DWORD* wri
       tgx::SetLastErrorFromErrno();
       return tgx::FALSE;
     }
-    *written += static_cast<DWORD>(n);
+    *written += static_cast<uint32_t>(n);
   }
   return tgx::TRUE;
 }
 
-BOOL Vi1284_IoControlPort(DWORD handle, DWORD code, void*, DWORD, void* output, DWORD outputSize,
-                          DWORD* returned) {
+int Vi1284_IoControlPort(VI1284_HANDLE handle, uint32_t code, const void*, uint32_t, void* output,
+                         uint32_t outputSize, uint32_t* returned) {
   *returned = 0;
   TestPort* port = Find(handle);
   if (!port) return tgx::FALSE;
   Log(*port, "ioctl " + std::to_string(code));
-  if (code != 0x16000C && code != 17) {
+  if (code != VI1284_IOCTL_PAR_QUERY_DEVICE_ID && code != VI1284_IOCTL_DEVICE_ID_9X) {
     tgx::SetLastError(tgx::ERROR_INVALID_FUNCTION);
     return tgx::FALSE;
   }
@@ -138,13 +137,15 @@ BOOL Vi1284_IoControlPort(DWORD handle, DWORD code, void*, DWORD, void* output, 
     return tgx::FALSE;
   }
   const std::string id{std::istreambuf_iterator<char>(file), {}};
-  const DWORD n = std::min<DWORD>(outputSize, static_cast<DWORD>(id.size()));
+  const uint32_t n = std::min<uint32_t>(outputSize, static_cast<uint32_t>(id.size()));
   id.copy(static_cast<char*>(output), n);
   *returned = n;
   return tgx::TRUE;
 }
 
-BOOL Vi1284_SetCommTimeouts(DWORD handle, CommTimeouts* timeouts) {
+// Built once more without this export, as a library the worker must refuse.
+#ifndef TEST_PORTIO_WITHOUT_TIMEOUTS
+int Vi1284_SetCommTimeouts(VI1284_HANDLE handle, const VI1284_COMMTIMEOUTS* timeouts) {
   TestPort* port = Find(handle);
   if (!port) return tgx::FALSE;
   port->timeouts = *timeouts;
@@ -155,5 +156,6 @@ BOOL Vi1284_SetCommTimeouts(DWORD handle, CommTimeouts* timeouts) {
                  std::to_string(timeouts->WriteTotalTimeoutConstant));
   return tgx::TRUE;
 }
+#endif
 
 }  // extern "C"

@@ -227,6 +227,14 @@ TEST_F(WorkerTest, CannotStartExitsWithTwo) {
   EXPECT_EQ(2u, RunToEnd("chanportNT.exe -LPT_INDEX="));
   EXPECT_EQ(2u, RunToEnd("chanportNT.exe"));
   EXPECT_TRUE(WorkerRunning(4));
+
+  // A port access library that lacks one of the six functions.
+  const std::string incomplete =
+      (fs::read_symlink("/proc/self/exe").parent_path() / "incomplete" / "chanportNT.exe")
+          .string() +
+      " -LPT_INDEX=0";
+  EXPECT_EQ(2u, RunToEnd(incomplete.c_str()));
+  EXPECT_FALSE(WorkerRunning(0));
 }
 
 TEST(WorkerArguments, PortIndexFromTheOption) {

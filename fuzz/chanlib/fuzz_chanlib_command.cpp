@@ -22,6 +22,11 @@ void Touch(void* buffer, DWORD length) {
   if (length > 0) std::memset(buffer, 0x5A, length);
 }
 
+void Inspect(const void* buffer, DWORD length) {
+  volatile std::uint8_t sum = 0;
+  for (DWORD i = 0; i < length; ++i) sum = sum + static_cast<const std::uint8_t*>(buffer)[i];
+}
+
 const PortFunctions kPort{
     [](const char* name, DWORD, DWORD* handle) -> BOOL {
       *handle = std::strlen(name) % 2 == 0 ? 1 : 0;
@@ -34,19 +39,18 @@ const PortFunctions kPort{
       return TRUE;
     },
     [](DWORD, const void* buffer, DWORD length, DWORD* written) -> BOOL {
-      volatile std::uint8_t sum = 0;
-      for (DWORD i = 0; i < length; ++i) sum = sum + static_cast<const std::uint8_t*>(buffer)[i];
+      Inspect(buffer, length);
       *written = length;
       return TRUE;
     },
-    [](DWORD, DWORD, void* input, DWORD inputSize, void* output, DWORD outputSize,
+    [](DWORD, DWORD, const void* input, DWORD inputSize, void* output, DWORD outputSize,
        DWORD* returned) -> BOOL {
-      if (inputSize > 0) Touch(input, inputSize);
+      Inspect(input, inputSize);
       if (outputSize > 0) Touch(output, outputSize);
       *returned = outputSize;
       return TRUE;
     },
-    [](DWORD, CommTimeouts*) -> BOOL { return TRUE; },
+    [](DWORD, const VI1284_COMMTIMEOUTS*) -> BOOL { return TRUE; },
 };
 
 // Exactly-sized heap copies of the pools, so that the sanitizer sees their ends.

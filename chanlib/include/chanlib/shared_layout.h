@@ -91,8 +91,9 @@ inline constexpr std::uint8_t kSocketFree = 0;
 inline constexpr std::uint8_t kSocketCreated = 1;
 inline constexpr std::uint8_t kSocketClosed = 3;
 
-// Connection record. The four handles are tokens valid only in the process
-// that opened the connection.
+// Connection record. The three object handles are numbers of the process
+// that opened the connection (its local handle table), the sender thread is
+// named by its thread id; all four are 0 while the connection has no job queue.
 struct ConnectionRecord {
   Le<std::uint32_t> state;  // 0 free, 1 connected, 8 port lost
   Le<std::uint32_t> channel;
