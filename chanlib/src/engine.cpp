@@ -625,7 +625,7 @@ int RawSend(SharedSet& set, int port, int channel, std::span<const std::uint8_t>
   return static_cast<int>(sent);
 }
 
-void HandlePortFailure(SharedSet& set, int port) {
+void HandlePortFailure(SharedSet& set, int port, bool askWorker) {
   for (int index = 0; index < kConnectionCount; ++index) {
     ConnectionRecord connection = LoadConnection(set, index);
     if (connection.state == kConnectionFree || static_cast<int>(connection.port.get()) != port) {
@@ -636,9 +636,10 @@ void HandlePortFailure(SharedSet& set, int port) {
     StoreConnection(set, index, connection);
   }
   const PortRecord record = LoadPort(set, port);
-  // A worker that is gone cannot answer: asking it would only wait out the
-  // worker time-out twice more.
-  if (record.state != kPortFree && record.state != kPortShut && PortWorkerRunning(port)) {
+  // A worker that is gone or did not answer cannot answer now: asking it
+  // would only wait out the worker time-out twice more.
+  if (askWorker && record.state != kPortFree && record.state != kPortShut &&
+      PortWorkerRunning(port)) {
     if ((record.mode & kModePacketProtocol) && record.state != kPortPrinterError) {
       std::vector<std::uint8_t> id;
       ReadDeviceId(set, port, id);
