@@ -17,6 +17,7 @@ namespace {
 
 constexpr DWORD kDeviceIdCodeNt = 0x16000C;
 constexpr DWORD kDeviceIdCode9x = 17;
+constexpr DWORD kErrorCrc = 23;  // ERROR_CRC
 
 // The bytes of a ring's allocation; empty when it has none.
 std::span<std::byte> RingBytes(SharedSet& set, const RingDescriptor& ring) {
@@ -235,6 +236,13 @@ int InitProtocol(SharedSet& set, int port) {
   return result;
 }
 
+// Errors with which the port access library reports a device that went away
+// (and then closes it): the port is gone, not merely quiet.
+bool DeviceGone(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == kErrorCrc || error == ERROR_GEN_FAILURE ||
+         error == ERROR_DEVICE_NOT_CONNECTED;
+}
+
 }  // namespace
 
 DWORD DeviceIdControlCode(Family family) {
@@ -249,6 +257,8 @@ int PumpPort(SharedSet& set, int port, int waitingChannel) {
   std::vector<std::uint8_t> packet;
   const int read = ReadPacket(shared, packet);
   if (read == kBrokenHeader || read == kShortPacket) shared.SetPortState(kPortReceiveFailure);
+  // A printer that is unplugged would otherwise look like one with nothing to say.
+  if (read == kReadFailed && DeviceGone(GetLastError())) return PumpReadResult(kPortNotOpen);
   if (read < 0) return PumpReadResult(read);
   return DispatchPacket(shared, packet, waitingChannel);
 }
