@@ -214,6 +214,23 @@ TEST_F(EndToEndFault, UnpluggedPrinterFailsTheJobAndPrintsOncePluggedIn) {
   ASSERT_NO_FATAL_FAILURE(ExpectLaterJobPrints("LPT1", "p1"));
 }
 
+TEST_F(EndToEndFault, UnpluggedPrinterEndsAWaitingReceive) {
+  const CbtConnection status = ConnectCbt("LPT1", 0x20);
+  ASSERT_EQ(0, status.connectResult);
+  ASSERT_EQ(1, CBT_SetTimeout(status.socket, 3000, 3000));
+  ASSERT_TRUE(sim_->Fault("p1", "hangup"));
+  // Not "nothing came in time": the device is gone, and the port with it.
+  std::uint8_t buffer[64];
+  const auto start = Clock::now();
+  EXPECT_EQ(codes::kSessionEnded, CBT_Recv(status.socket, buffer, sizeof buffer));
+  EXPECT_LT(Clock::now() - start, 10s);
+  EXPECT_EQ(codes::kConnectionGone, CBT_Recv(status.socket, buffer, sizeof buffer));
+  EXPECT_EQ(codes::kOk, CBT_CloseSocket(status.socket));
+
+  ASSERT_TRUE(sim_->Fault("p1", "plug"));
+  ASSERT_NO_FATAL_FAILURE(ExpectLaterJobPrints("LPT1", "p1"));
+}
+
 TEST_F(EndToEndFault, RefusedChannelsGiveTheirCodesAndLeaveThePortUsable) {
   ASSERT_TRUE(sim_->Fault("p1", "refuse 16 3"));
   const CbtConnection first = ConnectCbt("LPT1", 0x10);

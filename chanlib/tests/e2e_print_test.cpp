@@ -302,6 +302,18 @@ TEST_F(EndToEndFaults, WithheldCreditMakesThePrinterBusyWithoutHanging) {
   ExpectLaterJobPrints();
 }
 
+TEST_F(EndToEndFaults, RefusedChannelMakesThePrinterBusy) {
+  ASSERT_TRUE(sim_->Fault("p1", "refuse 16 7"));
+  const AuCbtSocket socket = Create(0x10, "USB001");
+  ASSERT_NE(AUCBT_INVALID_SOCKET, socket);
+  // CBT_Connect's -50 in the service's form.
+  EXPECT_EQ(static_cast<std::int32_t>(0xC010000B), AuCbtConnect(socket));
+  AuCbtDeleteSocket(socket, 0);
+  EXPECT_EQ(1u, sim_->Counter("p1", "channels.refused"));
+  ASSERT_TRUE(sim_->Fault("p1", "refuse 16 0"));
+  ExpectLaterJobPrints();
+}
+
 // The service gives up on a worker after 60 s divided by its divisor: here 2 s,
 // well within the client's 5 s wait for the service's reply.
 class EndToEndKilledWorker : public EndToEndFaults {
