@@ -243,6 +243,12 @@ bool DeviceGone(DWORD error) {
          error == ERROR_DEVICE_NOT_CONNECTED;
 }
 
+// A port write's failure code; one that found the device gone ends the session.
+int WriteFailure(int written) {
+  if (written == kWriteFailed && DeviceGone(GetLastError())) return kSessionEnded;
+  return written;
+}
+
 }  // namespace
 
 DWORD DeviceIdControlCode(Family family) {
@@ -606,7 +612,7 @@ int ChannelSend(SharedSet& set, int port, int channel, std::span<const std::uint
       written = rest < 0 ? rest : written + rest;
     }
     if (written != static_cast<int>(length)) {
-      error = written < 0 && written != kWriteFailed ? written : kWriteFailed;
+      error = written < 0 ? WriteFailure(written) : kWriteFailed;
       break;
     }
     ring.Release(length);
@@ -628,7 +634,7 @@ int RawSend(SharedSet& set, int port, int channel, std::span<const std::uint8_t>
   while (sent < data.size()) {
     const std::size_t piece = std::min(data.size() - sent, kMaxSendPerCall);
     const int written = PortWrite(set, port, PortCommand::kWriteData, data.subspan(sent, piece));
-    if (written < 0) return sent > 0 ? static_cast<int>(sent) : written;
+    if (written < 0) return sent > 0 ? static_cast<int>(sent) : WriteFailure(written);
     sent += static_cast<std::size_t>(written);
     if (GetTickCount() - start > timeout) break;
   }
