@@ -15,7 +15,6 @@
 #include <iterator>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "chanlib/cbt.h"
 #include "chanlib/result_codes.h"
@@ -72,7 +71,7 @@ class EndToEndFault : public ::testing::Test {
     jobs_ = test::MakeTempDir("jobs");
     printersim::StartOptions options;
     options.config_text = Printers(jobs_);
-    options.trace = std::getenv("E2E_TRACE") != nullptr;
+    options.trace = std::getenv("E2E_TRACE") != nullptr;  // packets on standard error
     std::string error;
     sim_ = printersim::Simulator::Start(options, &error);
     ASSERT_TRUE(sim_) << error;

@@ -123,7 +123,7 @@ class EndToEndShared : public ::testing::Test {
   void SetUp() override {
     printersim::StartOptions options;
     options.config_text = kPrinter;
-    options.trace = std::getenv("E2E_TRACE") != nullptr;
+    options.trace = std::getenv("E2E_TRACE") != nullptr;  // packets on standard error
     std::string error;
     sim_ = printersim::Simulator::Start(options, &error);
     ASSERT_TRUE(sim_) << error;
