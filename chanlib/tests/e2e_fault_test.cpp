@@ -80,7 +80,7 @@ class EndToEndFault : public ::testing::Test {
 
   // Sends job_[sent_, until) whole.
   void SendUpTo(std::uint16_t socket, std::size_t until) {
-    const auto end = Clock::now() + 20s;
+    const auto end = Clock::now() + 30s;
     while (sent_ < until) {
       ASSERT_LT(Clock::now(), end) << "the job stopped moving at " << sent_;
       const int n = CBT_Send(socket, job_.data() + sent_, static_cast<int>(until - sent_));
@@ -105,7 +105,8 @@ class EndToEndFault : public ::testing::Test {
   // the queue keeps until a packet's payload is full; then the fault.
   void PrintUntilReceived(std::uint16_t socket, std::size_t bytes) {
     ASSERT_NO_FATAL_FAILURE(SendUpTo(socket, bytes));
-    ASSERT_TRUE(sim_->WaitForCounter("p1", "job.bytes", bytes - kLargestPayload)) << Dump("p1");
+    ASSERT_TRUE(sim_->WaitForCounter("p1", "job.bytes", bytes - kLargestPayload, 30s))
+        << Dump("p1");
     delivered_ = sim_->Counter("p1", "job.bytes");
   }
 
@@ -132,7 +133,7 @@ class EndToEndFault : public ::testing::Test {
       at += static_cast<std::size_t>(n);
     }
     EXPECT_EQ(codes::kOk, CBT_CloseSocket(later.socket));
-    ASSERT_TRUE(sim_->WaitForCounter(printer, "jobs.ended", ended + 1, 20s)) << Dump(printer);
+    ASSERT_TRUE(sim_->WaitForCounter(printer, "jobs.ended", ended + 1, 30s)) << Dump(printer);
     EXPECT_EQ(Sha256Hex(data), sim_->Counters(printer)["job.sha256"]);
   }
 
@@ -154,7 +155,7 @@ TEST_F(EndToEndFault, PrinterExitEndsEveryConnectionOfThePort) {
   ASSERT_EQ(0, job.connectResult);
   const CbtConnection status = ConnectCbt("LPT1", 0x20);
   ASSERT_EQ(0, status.connectResult);
-  ASSERT_NO_FATAL_FAILURE(PrintUntilReceived(job.socket, 60000));
+  ASSERT_NO_FATAL_FAILURE(PrintUntilReceived(job.socket, 40000));
 
   ASSERT_TRUE(sim_->Fault("p1", "exit"));
   const auto start = Clock::now();
@@ -177,7 +178,7 @@ TEST_F(EndToEndFault, PrinterExitEndsEveryConnectionOfThePort) {
 TEST_F(EndToEndFault, StalledPrinterLeavesTheJobWithoutAnswer) {
   const CbtConnection job = ConnectCbt("LPT1", 0x10);
   ASSERT_EQ(0, job.connectResult);
-  ASSERT_NO_FATAL_FAILURE(PrintUntilReceived(job.socket, 60000));
+  ASSERT_NO_FATAL_FAILURE(PrintUntilReceived(job.socket, 40000));
 
   ASSERT_TRUE(sim_->Fault("p1", "stall on"));
   const auto start = Clock::now();
@@ -196,7 +197,7 @@ TEST_F(EndToEndFault, StalledPrinterLeavesTheJobWithoutAnswer) {
 TEST_F(EndToEndFault, UnpluggedPrinterFailsTheJobAndPrintsOncePluggedIn) {
   const CbtConnection job = ConnectCbt("LPT1", 0x10);
   ASSERT_EQ(0, job.connectResult);
-  ASSERT_NO_FATAL_FAILURE(PrintUntilReceived(job.socket, 60000));
+  ASSERT_NO_FATAL_FAILURE(PrintUntilReceived(job.socket, 40000));
 
   ASSERT_TRUE(sim_->Fault("p1", "hangup"));
   const auto start = Clock::now();
