@@ -113,8 +113,11 @@ class EndToEndFault : public ::testing::Test {
   // What p1 took of the job is the job's beginning: all it had before the
   // fault, nothing lost, repeated or added before the point where it stopped.
   void ExpectJobPrefixReceived() {
+    // The job file is complete once the job has ended.
+    ASSERT_TRUE(sim_->WaitForCounter("p1", "jobs.ended", 1)) << Dump("p1");
     std::ifstream file(jobs_ / "p1.job", std::ios::binary);
     const Bytes received{std::istreambuf_iterator<char>(file), {}};
+    EXPECT_EQ(received.size(), sim_->Counter("p1", "job.bytes"));
     EXPECT_GE(received.size(), delivered_);
     ASSERT_LE(received.size(), sent_);
     EXPECT_TRUE(std::equal(received.begin(), received.end(), job_.begin()))
@@ -171,7 +174,7 @@ TEST_F(EndToEndFault, PrinterExitEndsEveryConnectionOfThePort) {
   EXPECT_EQ(codes::kProtocolFailure, CBT_GetDataSizeInSocket(status.socket, 0));
   EXPECT_EQ(codes::kSessionEnded, CBT_CloseSocket(job.socket));  // the job's own failure
   EXPECT_EQ(codes::kOk, CBT_CloseSocket(status.socket));
-  ExpectJobPrefixReceived();
+  ASSERT_NO_FATAL_FAILURE(ExpectJobPrefixReceived());
   ASSERT_NO_FATAL_FAILURE(ExpectLaterJobPrints("LPT1", "p1"));
 }
 
@@ -188,7 +191,7 @@ TEST_F(EndToEndFault, StalledPrinterLeavesTheJobWithoutAnswer) {
   EXPECT_EQ(codes::kNoReply, CBT_Send(job.socket, job_.data(), 100));  // the job stays failed
   EXPECT_EQ(codes::kNoReply, CBT_CloseSocket(job.socket));
   EXPECT_LT(Clock::now() - start, 25s);
-  ExpectJobPrefixReceived();
+  ASSERT_NO_FATAL_FAILURE(ExpectJobPrefixReceived());
 
   ASSERT_TRUE(sim_->Fault("p1", "stall off"));
   ASSERT_NO_FATAL_FAILURE(ExpectLaterJobPrints("LPT1", "p1"));
@@ -207,7 +210,7 @@ TEST_F(EndToEndFault, UnpluggedPrinterFailsTheJobAndPrintsOncePluggedIn) {
   EXPECT_THAT(failure, testing::AnyOf(codes::kSessionEnded, codes::kSendFailed));
   EXPECT_LT(Clock::now() - start, 15s);
   EXPECT_EQ(failure, CBT_CloseSocket(job.socket));  // the job's own failure
-  ExpectJobPrefixReceived();
+  ASSERT_NO_FATAL_FAILURE(ExpectJobPrefixReceived());
 
   // While the printer is away, a connect finds no port to open.
   const CbtConnection away = ConnectCbt("LPT1", 0x10);
