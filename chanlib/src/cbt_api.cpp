@@ -77,13 +77,16 @@ std::string BoundName(const SocketRecord& socket) {
 // The connection of a socket: its index, or -1.
 int ConnectionOf(const SocketRecord& socket) { return socket.connectionPlusOne - 1; }
 
-void FailPort(SharedSet& set, int port) {
-  NamedMutexLock ports(set.portsLock());
-  HandlePortFailure(set, port);
+// A worker that did not answer in time is as good as lost: its port fails
+// with it, and nobody asks it anything more.
+bool IsPortFailure(int result) {
+  return result == kSessionEnded || result == kProtocolFailure || result == kConnectionGone ||
+         result == kWorkerTimeout;
 }
 
-bool IsPortFailure(int result) {
-  return result == kSessionEnded || result == kProtocolFailure || result == kConnectionGone;
+void FailPort(SharedSet& set, int port, int result) {
+  NamedMutexLock ports(set.portsLock());
+  HandlePortFailure(set, port, result != kWorkerTimeout);
 }
 
 void MarkSocketId(SharedSet& set, int id, std::uint8_t state) {
@@ -304,7 +307,7 @@ int CBT_Connect(std::uint16_t socket, const void* connectInfo) {
   if (channel < 0) {
     if (channel == kChannelRefused7) MarkSocketId(*set, socketRecord.socketId, kSocketIdInUse);
     StoreConnection(*set, connection, ConnectionRecord{});
-    if (IsPortFailure(channel)) HandlePortFailure(*set, port);
+    if (IsPortFailure(channel)) HandlePortFailure(*set, port, channel != kWorkerTimeout);
     LeavePort(*set, port);
     return channel;
   }
@@ -349,7 +352,7 @@ int CBT_Recv(std::uint16_t socket, void* buffer, int length) {
   const int result =
       ChannelRecv(*set, port, static_cast<int>(live.record.channel.get()),
                   {static_cast<std::uint8_t*>(buffer), static_cast<std::size_t>(length)});
-  if (IsPortFailure(result)) FailPort(*set, port);
+  if (IsPortFailure(result)) FailPort(*set, port, result);
   return result == -30 || result == kNoConnection ? kConnectionGone : result;
 }
 
@@ -380,7 +383,7 @@ int CBT_Send(std::uint16_t socket, const void* buffer, int length) {
       if (result == 0 && length > 0) Sleep(1);
     }
   }
-  if (IsPortFailure(result) || result == -30) FailPort(*set, port);
+  if (IsPortFailure(result) || result == -30) FailPort(*set, port, result);
   return result == -30 ? kConnectionGone : result;
 }
 
@@ -399,7 +402,7 @@ int CBT_GetDataSizeInSocket(std::uint16_t socket, int mode) {
       const int pumped = PumpPort(*set, port, channel);
       if (pumped == kNothingRead) break;
       if (pumped < 0) {
-        if (IsPortFailure(pumped)) FailPort(*set, port);
+        if (IsPortFailure(pumped)) FailPort(*set, port, pumped);
         return pumped == -30 || pumped == kNoConnection ? kBadSocket : kProtocolFailure;
       }
       idle = pumped > 0 ? 0 : idle + 1;
@@ -465,7 +468,7 @@ int CBT_GetChannelCapability(std::uint16_t socket, std::uint32_t controlCode, vo
       {static_cast<std::uint8_t*>(output), output ? outputLength : 0}, &returned);
   if (bytesReturned != nullptr) *bytesReturned = returned;
   if (result == kNoPoolSpace) return kNoPoolSpace;
-  if (IsPortFailure(result)) FailPort(*set, port);
+  if (IsPortFailure(result)) FailPort(*set, port, result);
   return result == -30 || result == kNoConnection ? kConnectionGone : result;
 }
 

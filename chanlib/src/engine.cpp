@@ -17,6 +17,7 @@ namespace {
 
 constexpr DWORD kDeviceIdCodeNt = 0x16000C;
 constexpr DWORD kDeviceIdCode9x = 17;
+constexpr DWORD kErrorCrc = 23;  // ERROR_CRC
 
 // The bytes of a ring's allocation; empty when it has none.
 std::span<std::byte> RingBytes(SharedSet& set, const RingDescriptor& ring) {
@@ -235,6 +236,19 @@ int InitProtocol(SharedSet& set, int port) {
   return result;
 }
 
+// Errors with which the port access library reports a device that went away
+// (and then closes it): the port is gone, not merely quiet.
+bool DeviceGone(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == kErrorCrc || error == ERROR_GEN_FAILURE ||
+         error == ERROR_DEVICE_NOT_CONNECTED;
+}
+
+// A port write's failure code; one that found the device gone ends the session.
+int WriteFailure(int written) {
+  if (written == kWriteFailed && DeviceGone(GetLastError())) return kSessionEnded;
+  return written;
+}
+
 }  // namespace
 
 DWORD DeviceIdControlCode(Family family) {
@@ -249,6 +263,8 @@ int PumpPort(SharedSet& set, int port, int waitingChannel) {
   std::vector<std::uint8_t> packet;
   const int read = ReadPacket(shared, packet);
   if (read == kBrokenHeader || read == kShortPacket) shared.SetPortState(kPortReceiveFailure);
+  // A printer that is unplugged would otherwise look like one with nothing to say.
+  if (read == kReadFailed && DeviceGone(GetLastError())) return PumpReadResult(kPortNotOpen);
   if (read < 0) return PumpReadResult(read);
   return DispatchPacket(shared, packet, waitingChannel);
 }
@@ -596,7 +612,7 @@ int ChannelSend(SharedSet& set, int port, int channel, std::span<const std::uint
       written = rest < 0 ? rest : written + rest;
     }
     if (written != static_cast<int>(length)) {
-      error = written < 0 && written != kWriteFailed ? written : kWriteFailed;
+      error = written < 0 ? WriteFailure(written) : kWriteFailed;
       break;
     }
     ring.Release(length);
@@ -618,14 +634,14 @@ int RawSend(SharedSet& set, int port, int channel, std::span<const std::uint8_t>
   while (sent < data.size()) {
     const std::size_t piece = std::min(data.size() - sent, kMaxSendPerCall);
     const int written = PortWrite(set, port, PortCommand::kWriteData, data.subspan(sent, piece));
-    if (written < 0) return sent > 0 ? static_cast<int>(sent) : written;
+    if (written < 0) return sent > 0 ? static_cast<int>(sent) : WriteFailure(written);
     sent += static_cast<std::size_t>(written);
     if (GetTickCount() - start > timeout) break;
   }
   return static_cast<int>(sent);
 }
 
-void HandlePortFailure(SharedSet& set, int port) {
+void HandlePortFailure(SharedSet& set, int port, bool askWorker) {
   for (int index = 0; index < kConnectionCount; ++index) {
     const ConnectionRecord connection = LoadConnection(set, index);
     if (connection.state == kConnectionFree || static_cast<int>(connection.port.get()) != port) {
@@ -635,9 +651,10 @@ void HandlePortFailure(SharedSet& set, int port) {
     StoreConnectionState(set, index, kConnectionPortLost);
   }
   const PortRecord record = LoadPort(set, port);
-  // A worker that is gone cannot answer: asking it would only wait out the
-  // worker time-out twice more.
-  if (record.state != kPortFree && record.state != kPortShut && PortWorkerRunning(port)) {
+  // A worker that is gone or did not answer cannot answer now: asking it
+  // would only wait out the worker time-out twice more.
+  if (askWorker && record.state != kPortFree && record.state != kPortShut &&
+      PortWorkerRunning(port)) {
     if ((record.mode & kModePacketProtocol) && record.state != kPortPrinterError) {
       std::vector<std::uint8_t> id;
       ReadDeviceId(set, port, id);

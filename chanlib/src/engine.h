@@ -63,8 +63,10 @@ int RawSend(SharedSet& set, int port, int channel, std::span<const std::uint8_t>
 int ChannelPending(SharedSet& set, int channel);
 
 // Takes every connection of a failed port down and shuts the port; the record
-// stays until its last connection closes. The caller holds the ports lock.
-void HandlePortFailure(SharedSet& set, int port);
+// stays until its last connection closes. askWorker: the port's worker still
+// answers, so the port is closed through it; a worker that timed out is left
+// alone. The caller holds the ports lock.
+void HandlePortFailure(SharedSet& set, int port, bool askWorker);
 
 // The device-ID I/O control code of the family's build.
 DWORD DeviceIdControlCode(Family family);

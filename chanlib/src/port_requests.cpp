@@ -72,6 +72,9 @@ int RunPortCommand(SharedSet& set, int port, PortCommandRecord& record) {
     set.table().portCommand(port) = record;
     set.FlushTable();
   }
+  // Requests are one at a time: a done signal already there is the late
+  // answer of a request given up on, not this one's.
+  ResetEvent(set.done(port));
   SetEvent(set.wakeUp(port));
   const DWORD waited = WaitForSingleObject(set.done(port), ScaledTimeout(kWorkerAnswerTimeoutMs));
   if (waited != WAIT_OBJECT_0) return kWorkerTimeout;

@@ -10,15 +10,31 @@ namespace {
 
 constexpr DWORD kMainTableAccess = 0x1F001F;
 
-Handle CreateMutexWith(DWORD mask, const std::string& name) {
+Handle CreateMutexWith(DWORD mask, const std::string& name, BOOL owned = FALSE) {
   EveryoneSecurity security;
-  return CreateMutexA(MakeEveryoneSecurityAttributes(security, mask), FALSE, name.c_str());
+  return CreateMutexA(MakeEveryoneSecurityAttributes(security, mask), owned, name.c_str());
 }
 
 Handle CreateOrOpenMutex(bool creator, const std::string& name) {
   if (!creator) return OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str());
   return CreateMutexWith(kEveryoneMutexAccess, name);
 }
+
+// Lets go of a mutex this thread owns when the scope ends.
+class OwnedMutex {
+ public:
+  explicit OwnedMutex(const Handle& mutex) : mutex_(mutex) {}
+  ~OwnedMutex() {
+    if (owned_) ReleaseMutex(mutex_);
+  }
+  OwnedMutex(const OwnedMutex&) = delete;
+  OwnedMutex& operator=(const OwnedMutex&) = delete;
+  void Own() { owned_ = true; }
+
+ private:
+  const Handle& mutex_;
+  bool owned_ = false;
+};
 
 Handle CreateOrOpenEvent(bool creator, bool initiallySignalled, const std::string& name) {
   if (!creator) return OpenEventA(EVENT_ALL_ACCESS, FALSE, name.c_str());
@@ -54,13 +70,21 @@ bool SharedSet::OpenObjects() {
 
   // Whoever creates the "_Init" marker creates the whole set. Two processes
   // that both failed to open it race to create it: only the one that really
-  // created it is the creator.
+  // created it is the creator. It owns the marker until every object of the
+  // set exists; a joiner that comes meanwhile waits for that, rather than
+  // failing to open what is not there yet.
   const std::string initName = NameOf(names::kPortTableInit);
+  OwnedMutex creating(initMutex_);
   initMutex_ = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, initName.c_str());
   if (!initMutex_) {
-    initMutex_ = CreateMutexWith(kMainTableAccess, initName);
+    initMutex_ = CreateMutexWith(kMainTableAccess, initName, TRUE);
     if (!initMutex_) return false;
     creator_ = GetLastError() != ERROR_ALREADY_EXISTS;
+  }
+  if (creator_) {
+    creating.Own();
+  } else if (NamedMutexLock settled(initMutex_); !settled) {
+    return false;
   }
   // Zero-filled before any other object of the set exists, so that no joiner
   // can have used the table yet.

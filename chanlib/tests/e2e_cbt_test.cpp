@@ -2,34 +2,18 @@
 // libchanlibNT.so prints through the chanportNT worker and libportio.so to the
 // printer simulator.
 #include <gtest/gtest.h>
-#include <openssl/sha.h>
 
-#include <array>
-#include <cstdio>
 #include <memory>
-#include <random>
 #include <string>
-#include <vector>
 
 #include "chanlib/cbt.h"
 #include "chanlib/result_codes.h"
+#include "e2e_support.h"
 #include "printersim/client.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string Sha256Hex(const std::string& data) {
-  std::array<unsigned char, SHA256_DIGEST_LENGTH> digest{};
-  SHA256(reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest.data());
-  std::string hex;
-  for (unsigned char b : digest) {
-    char two[3];
-    std::snprintf(two, sizeof two, "%02x", b);
-    hex += two;
-  }
-  return hex;
-}
 
 TEST(EndToEndCbt, PrintJobArrivesWhole) {
   std::string error;
@@ -39,9 +23,7 @@ TEST(EndToEndCbt, PrintJobArrivesWhole) {
   const auto sim = printersim::Simulator::Start(options, &error);
   ASSERT_TRUE(sim) << error;
 
-  std::mt19937 generator(std::random_device{}());
-  std::string job(1 << 20, '\0');
-  for (char& c : job) c = static_cast<char>(generator());
+  const tgx::e2e::Bytes job = tgx::e2e::RandomBytes(1 << 20);
 
   const std::uint16_t socket = CBT_CreateSocket();
   ASSERT_NE(0xFFFF, socket);
@@ -62,7 +44,7 @@ TEST(EndToEndCbt, PrintJobArrivesWhole) {
   ASSERT_TRUE(sim->WaitForCounter("p1", "jobs.ended", 1, 20s));
   const auto counters = sim->Counters("p1");
   EXPECT_EQ(std::to_string(job.size()), counters.at("job.bytes"));
-  EXPECT_EQ(Sha256Hex(job), counters.at("job.sha256"));
+  EXPECT_EQ(tgx::e2e::Sha256Hex(job), counters.at("job.sha256"));
 }
 
 }  // namespace

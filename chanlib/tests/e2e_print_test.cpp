@@ -3,7 +3,6 @@
 // libportio.so, and the printer's side shows what arrived.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <openssl/sha.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -11,17 +10,14 @@
 
 #include <array>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "e2e_support.h"
 #include "printersim/client.h"
 #include "testsupport.h"
 #include "tgx/agentcli.h"
@@ -31,7 +27,10 @@
 namespace {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
+using tgx::e2e::Bytes;
+using tgx::e2e::OurWorkers;
+using tgx::e2e::RandomBytes;
+using tgx::e2e::Sha256Hex;
 namespace packet = tgx::agent::packet;
 
 constexpr char kPrinters[] =
@@ -44,44 +43,6 @@ constexpr char kPrinters[] =
     "port = USB002\n"
     "device_id = MFG:Test;MDL:Raw;CMD:PCL;CLS:PRINTER;\n"
     "tcp_port = none\n";
-
-std::string Sha256Hex(const Bytes& data) {
-  std::array<unsigned char, SHA256_DIGEST_LENGTH> digest{};
-  SHA256(data.data(), data.size(), digest.data());
-  std::string hex;
-  for (unsigned char b : digest) {
-    char two[3];
-    std::snprintf(two, sizeof two, "%02x", b);
-    hex += two;
-  }
-  return hex;
-}
-
-Bytes RandomBytes(std::size_t size) {
-  std::mt19937 generator(std::random_device{}());
-  Bytes data(size);
-  for (auto& b : data) b = static_cast<std::uint8_t>(generator());
-  return data;
-}
-
-// The chanportNT workers of this test process: they carry its private runtime
-// directory in their environment.
-std::vector<pid_t> OurWorkers() {
-  const std::string mark = std::string("TGX_RUNTIME_DIR=") + std::getenv("TGX_RUNTIME_DIR");
-  std::vector<pid_t> workers;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream comm(entry.path() / "comm");
-    std::string command;
-    if (!std::getline(comm, command) || command != "chanportNT") continue;
-    std::ifstream environ(entry.path() / "environ");
-    for (std::string variable; std::getline(environ, variable, '\0');) {
-      if (variable == mark) workers.push_back(std::stoi(name));
-    }
-  }
-  return workers;
-}
 
 // A loopback port that nothing listens on right now.
 std::uint16_t FreePort() {
@@ -338,6 +299,18 @@ TEST_F(EndToEndFaults, WithheldCreditMakesThePrinterBusyWithoutHanging) {
   EXPECT_EQ(0, sent);
   AuCbtDeleteSocket(socket, 1);
   ASSERT_TRUE(sim_->Fault("p1", "credit generous"));
+  ExpectLaterJobPrints();
+}
+
+TEST_F(EndToEndFaults, RefusedChannelMakesThePrinterBusy) {
+  ASSERT_TRUE(sim_->Fault("p1", "refuse 16 7"));
+  const AuCbtSocket socket = Create(0x10, "USB001");
+  ASSERT_NE(AUCBT_INVALID_SOCKET, socket);
+  // CBT_Connect's -50 in the service's form.
+  EXPECT_EQ(static_cast<std::int32_t>(0xC010000B), AuCbtConnect(socket));
+  AuCbtDeleteSocket(socket, 0);
+  EXPECT_EQ(1u, sim_->Counter("p1", "channels.refused"));
+  ASSERT_TRUE(sim_->Fault("p1", "refuse 16 0"));
   ExpectLaterJobPrints();
 }
 
