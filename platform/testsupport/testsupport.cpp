@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <string>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -23,9 +24,9 @@ void SetDefault(const char* name, const fs::path& value) {
 
 }  // namespace
 
-bool MakeScratch() {
-  char pattern[] = "/tmp/tgx-test-XXXXXX";
-  if (!mkdtemp(pattern)) return false;
+bool MakeScratch(const fs::path& parent) {
+  std::string pattern = (parent / "tgx-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) return false;
   g_scratch = pattern;
   g_owner = getpid();
   SetDefault("TGX_RUNTIME_DIR", g_scratch / "run");

@@ -8,9 +8,10 @@
 
 namespace tgx::test {
 
-// Makes this process's scratch directory and points TGX_RUNTIME_DIR,
-// TGX_REGISTRY_DIR and TGX_DEVICE_ROOT below it; false when it cannot be made.
-bool MakeScratch();
+// Makes this process's scratch directory in `parent` and points
+// TGX_RUNTIME_DIR, TGX_REGISTRY_DIR and TGX_DEVICE_ROOT below it; false when it
+// cannot be made.
+bool MakeScratch(const std::filesystem::path& parent = "/tmp");
 // Removes the scratch directory (only in the process that made it).
 void RemoveScratch();
 
