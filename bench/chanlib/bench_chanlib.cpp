@@ -155,7 +155,7 @@ bool WaitUntilGone(pid_t pid, Clock::duration timeout) {
   return true;
 }
 
-// CPU time of this process and of the others taking part, from Start to Stop.
+// CPU time of this process and of the others taking part, from construction to Stop.
 class CpuMeter {
  public:
   explicit CpuMeter(std::vector<pid_t> others) : others_(std::move(others)) { start_ = Sample(); }

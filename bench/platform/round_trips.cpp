@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "tgx/kobj.h"
@@ -15,6 +16,8 @@ namespace {
 
 constexpr const char* kPing = "Global\\bench-ping";
 constexpr const char* kPong = "Global\\bench-pong";
+// A peer that has not answered by then has failed: give up rather than hang.
+constexpr DWORD kAnswerTimeoutMs = 10000;
 
 bool IsEventBlock(int block) { return block % 2 == 0; }
 
@@ -32,7 +35,9 @@ struct Pipes {
   for (int block = 0; block < blocks; ++block) {
     for (int i = 0; i < per_block; ++i) {
       if (IsEventBlock(block)) {
-        if (WaitForSingleObject(ping, INFINITE) != WAIT_OBJECT_0 || !SetEvent(pong)) _exit(1);
+        if (WaitForSingleObject(ping, kAnswerTimeoutMs) != WAIT_OBJECT_0 || !SetEvent(pong)) {
+          _exit(1);
+        }
       } else if (read(pipes.toChild[0], &byte, 1) != 1 || write(pipes.toParent[1], &byte, 1) != 1) {
         _exit(1);
       }
@@ -74,6 +79,9 @@ std::optional<RoundTripMedians> MeasureRoundTrips(int blocks, int per_block) {
   const pid_t child = fork();
   if (child < 0) return std::nullopt;
   if (child == 0) Answer(pipes.fds, blocks, per_block);
+  // The child's ends: with them closed here, a child that dies ends the read.
+  close(std::exchange(pipes.fds.toChild[0], -1));
+  close(std::exchange(pipes.fds.toParent[1], -1));
 
   std::vector<double> eventNs, pipeNs;
   eventNs.reserve(static_cast<std::size_t>((blocks + 1) / 2 * per_block));
@@ -84,7 +92,7 @@ std::optional<RoundTripMedians> MeasureRoundTrips(int blocks, int per_block) {
     for (int i = 0; i < per_block && ok; ++i) {
       const double start = NowNs();
       if (IsEventBlock(block)) {
-        ok = SetEvent(ping) && WaitForSingleObject(pong, INFINITE) == WAIT_OBJECT_0;
+        ok = SetEvent(ping) && WaitForSingleObject(pong, kAnswerTimeoutMs) == WAIT_OBJECT_0;
         eventNs.push_back(NowNs() - start);
       } else {
         ok = write(pipes.fds.toChild[1], &byte, 1) == 1 &&
