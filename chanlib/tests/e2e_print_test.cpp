@@ -22,7 +22,7 @@
 #include "testsupport.h"
 #include "tgx/agentcli.h"
 #include "tgx/device_packet.h"
-#include "tgxchan/packets.h"
+#include "tgx/device_packet_builder.h"
 
 namespace {
 
@@ -151,7 +151,7 @@ class EndToEnd : public ::testing::Test {
     std::int32_t receiveTimeout = 0, sendTimeout = 0;
     AuCbtGetTimeout(socket, &receiveTimeout, &sendTimeout);
     AuCbtSetTimeout(socket, 200, sendTimeout);
-    tgx::tools::PacketStream stream;
+    packet::PacketStream stream;
     std::vector<Bytes> packets;
     const auto end = std::chrono::steady_clock::now() + 10s;
     std::uint8_t buffer[4096];
@@ -163,7 +163,7 @@ class EndToEnd : public ::testing::Test {
         continue;
       }
       stream.Append({buffer, static_cast<std::size_t>(n)});
-      for (auto item = stream.Next(); item.kind == tgx::tools::PacketStream::Kind::kPacket;
+      for (auto item = stream.Next(); item.kind == packet::PacketStream::Kind::kPacket;
            item = stream.Next()) {
         if (packet::Opcode(item.bytes.data()) == opcode) packets.push_back(item.bytes);
       }
@@ -240,7 +240,7 @@ TEST_F(EndToEnd, ManagementAnswersAndNotificationsReachEveryClient) {
   ASSERT_EQ(0, AuCbtConnect(first));
   ASSERT_EQ(0, AuCbtConnect(second));
 
-  const Bytes request = tgx::tools::BuildPacket(packet::kFlagExpectsAnswer, 5, 7, {});
+  const Bytes request = packet::BuildPacket(packet::kFlagExpectsAnswer, 5, 7, {});
   ASSERT_TRUE(SendAll(first, request));
   ASSERT_TRUE(SendAll(second, request));
   for (AuCbtSocket socket : {first, second}) {

@@ -1,11 +1,19 @@
-// Helpers shared by every test program: private directories per test process and
-// the location of the built programs.
+// Helpers shared by every test program (and the benchmarks that run the same
+// set-ups): private directories per process and the location of the built
+// programs. The test main calls MakeScratch before the first test.
 #pragma once
 
 #include <filesystem>
 #include <string>
 
 namespace tgx::test {
+
+// Makes this process's scratch directory in `parent` and points
+// TGX_RUNTIME_DIR, TGX_REGISTRY_DIR and TGX_DEVICE_ROOT below it; false when it
+// cannot be made.
+bool MakeScratch(const std::filesystem::path& parent = "/tmp");
+// Removes the scratch directory (only in the process that made it).
+void RemoveScratch();
 
 // The directory that holds every built program, library and plug-in.
 std::filesystem::path BinDir();

@@ -12,14 +12,20 @@
 #include "command_support.h"
 #include "commands.h"
 #include "options.h"
-#include "packets.h"
 #include "tgx/agent_wire.h"
 #include "tgx/device_packet.h"
+#include "tgx/device_packet_builder.h"
 
 namespace tgx::tools {
 namespace {
 
 namespace packet = tgx::agent::packet;
+using packet::BuildPacket;
+using packet::Bytes;
+using packet::FormatPacket;
+using packet::HexDump;
+using packet::PacketStream;
+using packet::RegistrationPayload;
 
 constexpr char kPacketHelp[] =
     "Usage: tgxchan packet [OPTIONS] --opcode=N PORT\n"

@@ -1,13 +1,11 @@
-#include "packets.h"
+#include "tgx/device_packet_builder.h"
 
 #include <cctype>
 #include <cstdio>
 
 #include "tgx/device_packet.h"
 
-namespace tgx::tools {
-
-namespace packet = tgx::agent::packet;
+namespace tgx::agent::packet {
 
 namespace {
 
@@ -22,23 +20,22 @@ void AppendBE32(Bytes& out, std::uint32_t value) {
 }
 
 bool ValidHeader(const std::uint8_t* p) {
-  const std::uint16_t opcode = packet::Opcode(p);
-  return packet::LoadBE16(p + packet::kMagic) == packet::kMagicValue &&
-         p[packet::kVersion] == packet::kVersionValue && opcode >= packet::kFirstOpcode &&
-         opcode <= packet::kLastOpcode;
+  const std::uint16_t opcode = Opcode(p);
+  return LoadBE16(p + kMagic) == kMagicValue && p[kVersion] == kVersionValue &&
+         opcode >= kFirstOpcode && opcode <= kLastOpcode;
 }
 
 }  // namespace
 
 Bytes BuildPacket(std::uint8_t flags, std::uint16_t opcode, std::uint16_t transaction,
                   std::span<const std::uint8_t> payload) {
-  Bytes p(packet::kHeaderSize);
-  packet::StoreBE16(p.data() + packet::kMagic, packet::kMagicValue);
-  p[packet::kVersion] = packet::kVersionValue;
-  p[packet::kFlags] = flags;
-  packet::StoreBE16(p.data() + packet::kOpcode, opcode);
-  packet::SetTransaction(p.data(), transaction);
-  packet::SetPayloadLength(p.data(), static_cast<std::uint16_t>(payload.size()));
+  Bytes p(kHeaderSize);
+  StoreBE16(p.data() + kMagic, kMagicValue);
+  p[kVersion] = kVersionValue;
+  p[kFlags] = flags;
+  StoreBE16(p.data() + kOpcode, opcode);
+  SetTransaction(p.data(), transaction);
+  SetPayloadLength(p.data(), static_cast<std::uint16_t>(payload.size()));
   p.insert(p.end(), payload.begin(), payload.end());
   return p;
 }
@@ -54,7 +51,7 @@ Bytes RegistrationPayload(std::uint32_t key, std::span<const std::uint16_t> even
   for (std::uint16_t code : events) AppendBE16(payload, code);
   AppendBE32(payload, 0);  // third parameter
   AppendBE16(payload, 0);  // no optional block
-  AppendBE32(payload, packet::PackDuration(std::uint64_t{minutes} * 60000));
+  AppendBE32(payload, PackDuration(std::uint64_t{minutes} * 60000));
   return payload;
 }
 
@@ -63,9 +60,9 @@ void PacketStream::Append(std::span<const std::uint8_t> bytes) {
 }
 
 PacketStream::Item PacketStream::Next() {
-  if (held_.size() < packet::kHeaderSize) return {Kind::kNeedMore, {}};
+  if (held_.size() < kHeaderSize) return {Kind::kNeedMore, {}};
   if (!ValidHeader(held_.data())) return {Kind::kGarbage, std::move(held_)};
-  const std::size_t size = packet::kHeaderSize + packet::PayloadLength(held_.data());
+  const std::size_t size = kHeaderSize + PayloadLength(held_.data());
   if (held_.size() < size) return {Kind::kNeedMore, {}};
   Bytes whole(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(size));
   held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(size));
@@ -93,15 +90,15 @@ std::string HexDump(std::span<const std::uint8_t> bytes) {
 }
 
 std::string FormatPacket(std::span<const std::uint8_t> p) {
-  const std::uint8_t flags = packet::Flags(p.data());
-  const std::uint16_t opcode = packet::Opcode(p.data());
-  const char* kind = opcode == packet::kOpNotification ? "event"
-                     : (flags & packet::kFlagAnswer)   ? "answer"
-                                                       : "packet";
+  const std::uint8_t flags = Flags(p.data());
+  const std::uint16_t opcode = Opcode(p.data());
+  const char* kind = opcode == kOpNotification ? "event"
+                     : (flags & kFlagAnswer)   ? "answer"
+                                               : "packet";
   char line[160];
   std::snprintf(line, sizeof line, "%s opcode=%u id=%u flags=0x%02x payload=%u bytes\n", kind,
-                opcode, packet::Transaction(p.data()), flags, packet::PayloadLength(p.data()));
-  return line + HexDump(p.subspan(packet::kHeaderSize));
+                opcode, Transaction(p.data()), flags, PayloadLength(p.data()));
+  return line + HexDump(p.subspan(kHeaderSize));
 }
 
-}  // namespace tgx::tools
+}  // namespace tgx::agent::packet

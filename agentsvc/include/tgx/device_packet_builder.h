@@ -1,5 +1,6 @@
-// The printer's management packets as the client program builds, splits and
-// shows them.
+// Client-side helpers for the printer's management packets (device_packet.h):
+// building requests and registration payloads, cutting a received byte stream
+// into packets, and showing them as text.
 #pragma once
 
 #include <cstdint>
@@ -7,11 +8,11 @@
 #include <string>
 #include <vector>
 
-namespace tgx::tools {
+namespace tgx::agent::packet {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A packet with the given header fields and payload.
+// A packet with the given header fields and payload (at most 0xFFFF bytes).
 Bytes BuildPacket(std::uint8_t flags, std::uint16_t opcode, std::uint16_t transaction,
                   std::span<const std::uint8_t> payload);
 
@@ -43,4 +44,4 @@ std::string FormatPacket(std::span<const std::uint8_t> packet);
 // Sixteen bytes a line: offset, hex, printable characters.
 std::string HexDump(std::span<const std::uint8_t> bytes);
 
-}  // namespace tgx::tools
+}  // namespace tgx::agent::packet
