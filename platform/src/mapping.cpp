@@ -2,6 +2,7 @@
 // when created; views map those bytes shared.
 #include <sys/mman.h>
 
+#include <atomic>
 #include <utility>
 
 #include "kobj_file.h"
@@ -68,10 +69,12 @@ BOOL FlushViewOfFile(const MappedView& view) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  if (msync(view.data(), view.size(), MS_SYNC) != 0) {
-    SetLastErrorFromErrno();
-    return FALSE;
-  }
+  // Every view of a mapping shares the same pages, so other processes already
+  // see each store; there is no backing file to write back to (msync(MS_SYNC)
+  // on a disk-backed runtime directory cost milliseconds per call). What a
+  // flush still owes its caller is ordering: stores before it are visible
+  // before any store after it.
+  std::atomic_thread_fence(std::memory_order_seq_cst);
   return TRUE;
 }
 
