@@ -28,9 +28,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kBytesPerRun = 16u << 20;
+constexpr std::size_t kBytesPerRun = 8u << 20;
 // Rounds of one run each way; which way goes first alternates.
-constexpr int kRounds = 9;
+constexpr int kRounds = 21;
 
 // A pty whose master side is drained by a thread, counting what it took.
 class DrainedPty {

@@ -3,11 +3,13 @@
 #include "interrupt_timer.h"
 
 #include <errno.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 namespace tgx::portio {
@@ -56,6 +58,55 @@ TEST(InterruptTimer, NeverFiresAfterItsScope) {
   timespec wait{0, 300 * 1000 * 1000};
   EXPECT_EQ(0, nanosleep(&wait, &wait));
   EXPECT_EQ(&timer, &ThisThreadsTimer()) << "one timer per thread, made once";
+}
+
+TEST(InterruptTimer, CutsACallThatStartsAfterTheTimeIsUp) {
+  SilentPipe pipe;
+  const InterruptTimer::Scope limit(ThisThreadsTimer(), 30);
+  // Busy without system calls past the limit: the signal that comes meanwhile
+  // interrupts nothing, and the watch keeps sending until the scope ends.
+  const auto start = Clock::now();
+  while (!limit.Expired() && Clock::now() - start < std::chrono::seconds(5)) {
+  }
+  ASSERT_TRUE(limit.Expired());
+  char byte;
+  EXPECT_EQ(-1, read(pipe.reader(), &byte, 1));
+  EXPECT_EQ(EINTR, errno);
+}
+
+TEST(InterruptTimer, AFiredScopeLeavesNoSignalBehind) {
+  InterruptTimer& timer = ThisThreadsTimer();
+  SilentPipe pipe;
+  for (int round = 0; round < 20; ++round) {
+    const InterruptTimer::Scope limit(timer, 1);
+    char byte;
+    EXPECT_EQ(-1, read(pipe.reader(), &byte, 1));
+    EXPECT_TRUE(limit.Expired());
+  }
+  timespec wait{0, 200 * 1000 * 1000};
+  EXPECT_EQ(0, nanosleep(&wait, &wait));
+}
+
+TEST(InterruptTimer, WorksInAChildOfFork) {
+  InterruptTimer& timer = ThisThreadsTimer();
+  { const InterruptTimer::Scope warm(timer, 10); }
+  SilentPipe pipe;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The watch thread did not come along; the timer must still cut the read.
+    int status = 1;
+    {
+      const InterruptTimer::Scope limit(timer, 50);
+      char byte;
+      if (read(pipe.reader(), &byte, 1) == -1 && errno == EINTR && limit.Expired()) status = 0;
+    }
+    std::exit(status);  // through the library's own clean-up
+  }
+  int status = -1;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(0, WEXITSTATUS(status));
 }
 
 TEST(InterruptTimer, InfiniteMeansNoLimit) {
