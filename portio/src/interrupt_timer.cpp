@@ -112,11 +112,10 @@ class Watch {
     static_cast<void>(wakeup_.release());  // never destroyed: it has a waiter that is gone
     wakeup_ = std::make_unique<std::condition_variable>();
     const pthread_t self = pthread_self();
-    timers_.erase(std::remove_if(timers_.begin(), timers_.end(),
-                                 [self](InterruptTimer* t) {
-                                   return !pthread_equal(static_cast<pthread_t>(t->thread_), self);
-                                 }),
-                  timers_.end());
+    timers_.erase(
+        std::remove_if(timers_.begin(), timers_.end(),
+                       [self](InterruptTimer* t) { return !pthread_equal(t->thread_, self); }),
+        timers_.end());
     mutex_.unlock();
   }
 

@@ -12,6 +12,8 @@
 // handles, the first free one from SIGRTMIN + 2.
 #pragma once
 
+#include <pthread.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -25,7 +27,7 @@ inline constexpr DWORD ERROR_NO_SYSTEM_RESOURCES = 1450;
 
 class InterruptTimer {
  public:
-  // How late a limit may be enforced.
+  // A limit is enforced at most this late (and what scheduling adds).
   static constexpr std::chrono::milliseconds kTick{5};
 
   // The calling thread's timer, made on first use; null with *error set when
@@ -37,7 +39,7 @@ class InterruptTimer {
   InterruptTimer& operator=(const InterruptTimer&) = delete;
 
   // The limit of one call: armed for milliseconds (INFINITE: not at all) until
-  // the scope ends. The thread must stay in the scope's thread.
+  // the scope ends. A scope begins and ends on its timer's own thread.
   class Scope {
    public:
     Scope(InterruptTimer& timer, DWORD milliseconds);
@@ -71,7 +73,7 @@ class InterruptTimer {
   std::atomic<std::int64_t> deadline_{0};    // steady-clock nanoseconds
   std::uint64_t sent_ = 0;                   // signals sent, under the watch's lock
   std::atomic<std::uint64_t> delivered_{0};  // signals taken by the handler
-  unsigned long thread_ = 0;                 // pthread_t of the owner
+  pthread_t thread_{};                       // the owner
 };
 
 }  // namespace tgx::portio
