@@ -109,7 +109,8 @@ class Watch {
     running_.store(false);
     parked_.store(false);
     wake_ = false;
-    static_cast<void>(wakeup_.release());  // never destroyed: it has a waiter that is gone
+    // Never destroyed: destroying waits for a waiter that is gone.
+    abandoned_ = wakeup_.release();
     wakeup_ = std::make_unique<std::condition_variable>();
     const pthread_t self = pthread_self();
     timers_.erase(
@@ -207,6 +208,7 @@ class Watch {
   // Made anew in a child of fork, where the old one still counts the parent's
   // watch as a waiter.
   std::unique_ptr<std::condition_variable> wakeup_ = std::make_unique<std::condition_variable>();
+  std::condition_variable* abandoned_ = nullptr;
   std::vector<InterruptTimer*> timers_;
   pthread_t thread_{};
   std::atomic<bool> running_{false};
