@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 
+#include "interrupt_timer.h"
 #include "poll_wait.h"
 
 namespace tgx::portio {
@@ -115,6 +116,13 @@ std::optional<DeviceFile> DeviceFile::Open(const std::string& path, bool read, b
     return std::nullopt;
   }
   MakeRawIfTerminal(file.fd_);
+  // Opened without waiting for the device; from here on writes wait in the
+  // kernel (under a timer) and reads wait in poll.
+  const int flags = fcntl(file.fd_, F_GETFL);
+  if (flags < 0 || fcntl(file.fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    *error = Win32ErrorFromErrno(errno);
+    return std::nullopt;
+  }
   return file;
 }
 
@@ -137,22 +145,39 @@ IoResult DeviceFile::ReadSome(std::span<BYTE> first, std::span<BYTE> second, DWO
 }
 
 IoResult DeviceFile::Write(std::span<const BYTE> data, DWORD timeoutMs) {
-  const Deadline deadline(timeoutMs);
+  if (data.empty()) return {ERROR_SUCCESS, 0};
+  if (timeoutMs == 0) return WriteWhatFits(data);
+  DWORD error = ERROR_SUCCESS;
+  InterruptTimer* timer = InterruptTimer::ForThisThread(&error);
+  if (!timer) return {error, 0};
+  // One blocking write moves everything unless the timer cuts it short.
+  const InterruptTimer::Scope limit(*timer, timeoutMs);
   std::size_t done = 0;
   while (done < data.size()) {
     const ssize_t n = write(fd_, data.data() + done, data.size() - done);
-    if (n < 0 && errno != EAGAIN && errno != EINTR) return {DeviceError(errno), done};
+    if (n < 0 && errno != EINTR) return {DeviceError(errno), done};
+    // A device that takes nothing and reports nothing is broken.
+    if (n == 0) return {ERROR_GEN_FAILURE, done};
     if (n > 0) done += static_cast<std::size_t>(n);
-    if (done == data.size()) break;
-    // A short write means the device is full: wait for room rather than ask again.
-    DWORD error = ERROR_SUCCESS;
-    switch (WaitFor(fd_, POLLOUT, deadline, &error)) {
-      case WaitOutcome::kTimedOut: return {ERROR_OPERATION_ABORTED, done};
-      case WaitOutcome::kFailed: return {error, done};
-      case WaitOutcome::kReady: break;
-    }
+    if (done < data.size() && limit.Expired()) return {ERROR_OPERATION_ABORTED, done};
   }
   return {ERROR_SUCCESS, done};
+}
+
+IoResult DeviceFile::WriteWhatFits(std::span<const BYTE> data) {
+  const int flags = fcntl(fd_, F_GETFL);
+  if (flags < 0 || fcntl(fd_, F_SETFL, flags | O_NONBLOCK) != 0) {
+    return {DeviceError(errno), 0};
+  }
+  ssize_t n;
+  do {
+    n = write(fd_, data.data(), data.size());
+  } while (n < 0 && errno == EINTR);
+  const int writeErrno = errno;
+  fcntl(fd_, F_SETFL, flags);
+  if (n < 0 && writeErrno != EAGAIN) return {DeviceError(writeErrno), 0};
+  const std::size_t done = n > 0 ? static_cast<std::size_t>(n) : 0;
+  return {done == data.size() ? ERROR_SUCCESS : ERROR_OPERATION_ABORTED, done};
 }
 
 IoResult DeviceFile::ReadUsblpDeviceId(std::span<BYTE> output) {

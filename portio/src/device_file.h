@@ -51,13 +51,16 @@ class DeviceFile {
   // One device read: waits up to timeoutMs for data, then reads what is there
   // into first and, when first is full, on into second (a scatter read).
   IoResult ReadSome(std::span<BYTE> first, std::span<BYTE> second, DWORD timeoutMs);
-  // Writes all of data unless timeoutMs pass first.
+  // Writes all of data unless timeoutMs pass first (0: what the device takes
+  // at once); cut short, the result is ERROR_OPERATION_ABORTED with the count
+  // that went.
   IoResult Write(std::span<const BYTE> data, DWORD timeoutMs);
   // The usblp driver's device-ID query (raw form, length prefix included).
   IoResult ReadUsblpDeviceId(std::span<BYTE> output);
 
  private:
   explicit DeviceFile(int fd) : fd_(fd) {}
+  IoResult WriteWhatFits(std::span<const BYTE> data);
   int fd_ = -1;
 };
 

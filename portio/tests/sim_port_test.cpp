@@ -18,12 +18,17 @@ namespace {
 
 constexpr uint32_t kReadWrite = VI1284_GENERIC_READ | VI1284_GENERIC_WRITE;
 const std::string kId = "MFG:Arvona;MDL:TX-9;CMD:RAW,PJL;CLS:PRINTER;";
+// What the network printer takes as "send your device ID", as configured on
+// both sides: the port's DeviceIdQuery and the simulator's tcp_id_query.
+const std::string kIdQuery = "\x1b*ID?\r\n";
+constexpr const char* kIdQueryHex = "1b 2a 49 44 3f 0d 0a";
 
 class SimPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
     printersim::StartOptions options;
     options.config_text = "[printer p1]\nport = USB001\nprotocol = raw\ndevice_id = " + kId +
+                          "\ntcp_id_query = " + kIdQueryHex +
                           "\n[printer p2]\nport = LPT1\nprotocol = raw\ndevice_id = " + kId + "\n";
     std::string error;
     sim_ = printersim::Simulator::Start(options, &error);
@@ -165,12 +170,22 @@ TEST_F(SimPortTest, RawTcpMonitorToTheSimulatorsNetworkPort) {
                                           reinterpret_cast<const BYTE*>(host), sizeof host));
   ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(port.get(), "PortNumber", 0, REG_DWORD,
                                           reinterpret_cast<const BYTE*>(&number), sizeof number));
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(port.get(), "DeviceIdQuery", 0, REG_BINARY,
+                                          reinterpret_cast<const BYTE*>(kIdQuery.data()),
+                                          static_cast<DWORD>(kIdQuery.size())));
 
+  // The device ID asked for between two parts of a job: the printer answers
+  // it, and the job holds the job's bytes alone.
   const VI1284_HANDLE handle = Open("SIMNET");
+  PrintJob(handle, "p1", 128 << 10);
+  EXPECT_EQ(kId, DeviceId(handle, 17));
+  EXPECT_EQ(kId, DeviceId(handle, VI1284_IOCTL_PAR_QUERY_DEVICE_ID));
   PrintJob(handle, "p1", 256 << 10);
   EXPECT_TRUE(Vi1284_ClosePort(handle));
   EXPECT_TRUE(sim_->WaitForCounter("p1", "jobs.ended", 1));
   EXPECT_EQ(1u, sim_->Counter("p1", "tcp.connections"));
+  EXPECT_EQ(2u, sim_->Counter("p1", "tcp.id_queries"));
+  EXPECT_EQ(384u << 10, sim_->Counter("p1", "job.bytes"));
 }
 
 }  // namespace

@@ -1,7 +1,12 @@
 // USB ports through the exported functions, on ptys that play usblp devices.
+#include <pthread.h>
+#include <signal.h>
+
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pty_device.h"
@@ -13,6 +18,7 @@ namespace {
 
 using test::PtyDevice;
 using test::WriteDeviceFile;
+using namespace std::chrono_literals;
 
 constexpr uint32_t kReadWrite = VI1284_GENERIC_READ | VI1284_GENERIC_WRITE;
 const std::string kId = "MFG:Arvona;MDL:TX-1;CMD:1284.4,RAW;";
@@ -88,10 +94,74 @@ TEST_F(UsbPortTest, TimedOutWriteReportsWhatItMoved) {
   ASSERT_TRUE(Vi1284_WritePort(handle_, big.data(), static_cast<uint32_t>(big.size()), &written));
   EXPECT_GT(written, 0u);
   EXPECT_LT(written, big.size());
-  // A full device that takes nothing more fails the next write outright.
-  ASSERT_FALSE(Vi1284_WritePort(handle_, big.data(), 1, &written));
+  // A full device that takes nothing more fails the write outright (the pty
+  // may still find room for a few single bytes first).
+  int ok = TRUE;
+  for (int attempt = 0; ok && attempt < 65536; ++attempt) {
+    ok = Vi1284_WritePort(handle_, big.data(), 1, &written);
+    ASSERT_EQ(ok ? 1u : 0u, written);
+  }
+  ASSERT_FALSE(ok);
   EXPECT_EQ(ERROR_OPERATION_ABORTED, GetLastError());
-  EXPECT_EQ(0u, written);
+}
+
+TEST_F(UsbPortTest, ZeroWriteTimeOutMovesWhatFitsAtOnce) {
+  SetTimeouts(100, 0);
+  const std::vector<char> big(4 << 20, 'z');
+  uint32_t written = 0;
+  ASSERT_TRUE(Vi1284_WritePort(handle_, big.data(), static_cast<uint32_t>(big.size()), &written));
+  EXPECT_GT(written, 0u);
+  EXPECT_LT(written, big.size());
+  EXPECT_EQ(written, printer_.Receive(written).size());
+  ASSERT_TRUE(Vi1284_WritePort(handle_, "0123456789", 10, &written)) << GetLastError();
+  EXPECT_EQ(10u, written);
+  EXPECT_EQ("0123456789", printer_.Receive(10));
+}
+
+TEST_F(UsbPortTest, UnplugEndsAWriteThatWaitsForRoom) {
+  SetTimeouts(100, 20000);
+  std::thread unplug([this] {
+    std::this_thread::sleep_for(300ms);
+    printer_.HangUp();
+  });
+  const std::vector<char> big(4 << 20, 'u');
+  uint32_t written = 0;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(Vi1284_WritePort(handle_, big.data(), static_cast<uint32_t>(big.size()), &written));
+  const DWORD gone = GetLastError();
+  unplug.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s) << "the unplug, not the time-out";
+  EXPECT_TRUE(gone == ERROR_DEVICE_NOT_CONNECTED || gone == ERROR_GEN_FAILURE) << gone;
+  EXPECT_LT(written, big.size());
+  EXPECT_FALSE(Vi1284_WritePort(handle_, "x", 1, &written));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+}
+
+TEST_F(UsbPortTest, OtherSignalsDoNotCutAWriteShort) {
+  SetTimeouts(100, 20000);
+  // A host program's own signal, handled without restarting calls.
+  struct sigaction action {
+  }, previous{};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(0, sigaction(SIGUSR1, &action, &previous));
+  const pthread_t writer = pthread_self();
+  const std::vector<char> big(1 << 20, 'w');
+  std::string received;
+  std::thread printer([&] {
+    for (int i = 0; i < 5; ++i) {
+      std::this_thread::sleep_for(50ms);
+      pthread_kill(writer, SIGUSR1);
+    }
+    received = printer_.Receive(big.size(), 5000);
+  });
+  uint32_t written = 0;
+  EXPECT_TRUE(Vi1284_WritePort(handle_, big.data(), static_cast<uint32_t>(big.size()), &written))
+      << GetLastError();
+  printer.join();
+  sigaction(SIGUSR1, &previous, nullptr);
+  EXPECT_EQ(big.size(), written);
+  EXPECT_EQ(big.size(), received.size());
 }
 
 TEST_F(UsbPortTest, DeviceIdByBothControlCodes) {

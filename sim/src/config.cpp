@@ -11,6 +11,9 @@
 namespace printersim {
 namespace {
 
+// A query longer than any real printer command is a mistake in the file.
+constexpr std::size_t kMaxIdQueryBytes = 256;
+
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
@@ -164,6 +167,13 @@ const std::map<std::string, KeyParser, std::less<>>& KeyParsers() {
          return {};
        }},
       {"tcp_port", OptionalNumber(&PrinterConfig::tcp_port, 0xFFFF)},
+      {"tcp_id_query",
+       [](PrinterConfig& p, std::string_view v) -> std::string {
+         auto bytes = ParseHexBytes(v);
+         if (!bytes || bytes->size() > kMaxIdQueryBytes) return "expected 0 to 256 hex bytes";
+         p.tcp_id_query = std::move(*bytes);
+         return {};
+       }},
       {"ppdt",
        [](PrinterConfig& p, std::string_view v) -> std::string {
          if (!ValidName(v)) return "expected a device name of letters, digits, '_', '-', '.'";

@@ -28,6 +28,7 @@ struct PrinterConfig {
   std::map<std::uint8_t, std::uint8_t> refuse_channel;  // secondary socket -> result
   std::string job_file;
   std::optional<std::uint16_t> tcp_port = 0;  // none: no TCP endpoint; 0: ephemeral
+  std::vector<std::uint8_t> tcp_id_query;     // answered with the device ID; empty: none
   std::string ppdt_name;                      // IEEE 1394 device name; empty: none
   std::map<std::uint16_t, std::vector<std::uint8_t>> answers;  // opcode -> payload
   unsigned answer_delay_ms = 0;

@@ -27,14 +27,33 @@ void TcpEndpoint::Accept(UniqueFd fd) {
   connection.session = std::make_unique<Session>(
       printer_, "tcp#" + std::to_string(id),
       [self](std::span<const std::uint8_t> bytes) { self->stream->Write(bytes); });
-  Session* session = connection.session.get();
+  if (!printer_.config().tcp_id_query.empty()) {
+    connection.id_query.emplace(printer_.config().tcp_id_query);
+  }
   connection.stream = std::make_unique<Stream>(
-      loop_, std::move(fd), [session](std::span<const std::uint8_t> b) { session->FromHost(b); },
-      [this, id] {
+      loop_, std::move(fd), [this, self](std::span<const std::uint8_t> b) { FromHost(*self, b); },
+      [this, id, self] {
+        // Bytes held back as a possible query were job data after all.
+        if (self->id_query) {
+          self->id_query->Finish([self](auto bytes) { self->session->FromHost(bytes); });
+        }
         // Not from inside the stream's own callback: drop it on the next turn.
         timers_.After(Millis(0), [this, id] { connections_.erase(id); });
       });
   connection.stream->SetReading(!printer_.faults().stall);
+}
+
+void TcpEndpoint::FromHost(Connection& connection, std::span<const std::uint8_t> bytes) {
+  if (!connection.id_query) {
+    connection.session->FromHost(bytes);
+    return;
+  }
+  connection.id_query->Feed(
+      bytes, [&connection](auto data) { connection.session->FromHost(data); },
+      [this, &connection] {
+        printer_.counters().Add("tcp.id_queries");
+        connection.stream->Write(DeviceIdAnswer(printer_.config().device_id));
+      });
 }
 
 void TcpEndpoint::UpdateReading() {

@@ -10,6 +10,13 @@
  * Count outputs are set to 0 before anything else is done. Handles are numbers
  * from 1 upwards; 0 is never a valid handle. One thread uses a handle at a time.
  *
+ * What the library does to its host process: the first USB or parallel write
+ * with a time-out starts one helper thread (all signals blocked) that enforces
+ * write time-outs, and takes one real-time signal that has no handler yet (the
+ * first from SIGRTMIN + 2). The helper signals a writing thread only while it
+ * is inside Vi1284_WritePort past its time-out; a thread that writes must not
+ * block that signal.
+ *
  * The per-port worker binds these functions by name (dlsym); the typedefs below
  * are their pointer types. */
 #ifndef TGX_PORTIO_H
