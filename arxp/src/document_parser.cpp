@@ -1,5 +1,8 @@
 #include "arxp/document_parser.h"
 
+#include <array>
+#include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -50,6 +53,7 @@ using View = std::u16string_view;
 
 constexpr char16_t kXmlNamespace[] = u"http://www.w3.org/XML/1998/namespace";
 constexpr char16_t kXmlnsNamespace[] = u"http://www.w3.org/2000/xmlns/";
+constexpr char16_t kCdata[] = u"CDATA";
 
 Xstring X(View v) { return Xstring(v.data(), static_cast<int>(v.size())); }
 Xstring NullOr(const Units& s, bool present) { return present ? X(s) : Xstring(); }
@@ -66,6 +70,17 @@ Xstring Message(const char* format, View arg) {
 }
 
 bool IsSpace(char32_t c) { return c == 0x20 || c == 0x9 || c == 0xA || c == 0xD; }
+
+// Name characters below 0x80: 1 may start a name, 2 may only continue one.
+constexpr std::array<std::uint8_t, 0x80> kAsciiName = [] {
+  std::array<std::uint8_t, 0x80> classes{};
+  for (int c = 'a'; c <= 'z'; ++c) classes[c] = 1;
+  for (int c = 'A'; c <= 'Z'; ++c) classes[c] = 1;
+  classes['_'] = classes[':'] = 1;
+  for (int c = '0'; c <= '9'; ++c) classes[c] = 2;
+  classes['-'] = classes['.'] = 2;
+  return classes;
+}();
 
 bool IsNameStart(char32_t c) {
   if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
@@ -123,8 +138,10 @@ struct InputFrame {
   std::size_t tag_depth;
 };
 
+// Its name is a view into the document or an entity's replacement text, which
+// outlive the parse.
 struct OpenElement {
-  Units qname;
+  View qname;
   std::size_t bindings;  // namespace bindings in force before its own
 };
 
@@ -274,11 +291,16 @@ class Scanner final : public ParsePosition {
   }
 
   View parseName() {
-    if (!atNameStart()) {
+    const char16_t* from = p_;
+    // ASCII names, the most of them, without decoding code points.
+    if (p_ < end_ && *p_ < 0x80 && kAsciiName[*p_] == 1) {
+      do ++p_;
+      while (p_ < end_ && *p_ < 0x80 && kAsciiName[*p_] != 0);
+      if (p_ == end_ || *p_ < 0x80) return View(from, p_ - from);
+    } else if (!atNameStart()) {
       if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
       fail(ARXPException::SYNTAX_ERR, "unexpected token found");
     }
-    const char16_t* from = p_;
     int n;
     while (p_ < end_ && IsNameChar(peekCodePoint(n))) p_ += n;
     return View(from, p_ - from);
@@ -941,9 +963,9 @@ class Scanner final : public ParsePosition {
 
   void parseStartTag() {
     ++p_;
-    Units qname(parseName());
+    const View qname = parseName();
     attributes_.clear();
-    raw_values_.clear();
+    normalized_.clear();
     for (;;) {
       const bool spaced = skipSpace();
       if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
@@ -954,36 +976,45 @@ class Scanner final : public ParsePosition {
       expect(u"=", ARXPException::SYNTAX_ERR, "parse error");
       skipSpace();
       const View literal = parseQuoted();
-      for (const auto& seen : raw_values_)
-        if (seen.first == name) fail(ARXPException::SYNTAX_ERR, "duplicate attribute (%s)", name);
-      raw_values_.push_back({Units(name), attributeValue(literal, false)});
+      for (const RawAttribute& seen : attributes_)
+        if (seen.qname == name) fail(ARXPException::SYNTAX_ERR, "duplicate attribute (%s)", name);
+      attributes_.push_back({name, tagAttributeValue(literal), kCdata, true});
     }
     const bool empty = skip(u"/>");
     if (!empty) ++p_;
     completeAttributes(qname);
     if (static_cast<int>(open_.size()) >= options_.max_element_depth)
       fail(ARXPException::SYNTAX_ERR, "parser stack overflow");
-    open_.push_back({std::move(qname), bindings_.size()});
+    open_.push_back({qname, bindings_.size()});
     declareNamespaces();
     reportStartElement();
     if (empty) closeElement();
   }
 
-  // Adds declared defaults and normalises tokenized types.
-  void completeAttributes(const Units& element) {
-    const auto decls = attribute_decls_.find(element);
-    if (decls == attribute_decls_.end()) {
-      for (auto& [name, value] : raw_values_) attributes_.push_back({name, value, u"CDATA", true});
-      return;
+  // A start tag's attribute value, normalised. Most values hold no reference and
+  // no white space but spaces: they are the literal itself.
+  View tagAttributeValue(View literal) {
+    for (const char16_t c : literal) {
+      if (c == '&' || c == '<' || c == '\t' || c == '\n' || c == '\r')
+        return keep(attributeValue(literal, false));
     }
-    for (auto& [name, value] : raw_values_) {
-      Units type = u"CDATA";
+    return literal;
+  }
+
+  // Holds a normalised value until the start tag has been delivered.
+  View keep(Units&& value) { return normalized_.emplace_back(std::move(value)); }
+
+  // Adds declared defaults and normalises tokenized types.
+  void completeAttributes(View element) {
+    if (attribute_decls_.empty()) return;
+    const auto decls = attribute_decls_.find(Units(element));
+    if (decls == attribute_decls_.end()) return;
+    for (RawAttribute& a : attributes_) {
       for (const AttributeDecl& d : decls->second) {
-        if (d.name != name) continue;
-        type = d.type;
-        if (type != u"CDATA") value = Collapse(value);
+        if (d.name != a.qname) continue;
+        a.type = d.type;
+        if (a.type != kCdata) a.value = keep(Collapse(Units(a.value)));
       }
-      attributes_.push_back({name, value, type, true});
     }
     for (const AttributeDecl& d : decls->second) {
       if (!d.has_default) continue;
@@ -1011,7 +1042,7 @@ class Scanner final : public ParsePosition {
       }
       if (a.value == kXmlnsNamespace)
         fail(ARXPException::SYNTAX_ERR, "illegal namespace binding (%s)", a.qname);
-      bindings_.push_back({Units(prefix), a.value});
+      bindings_.push_back({Units(prefix), Units(a.value)});
       events_.startPrefixMapping(X(prefix), X(a.value));
     }
   }
@@ -1023,10 +1054,10 @@ class Scanner final : public ParsePosition {
 
   // Splits a qualified name and finds its namespace; `element` names use the
   // default namespace.
-  void resolve(const Units& qname, bool element, Units& uri, View& local, bool& has_uri) {
+  void resolve(View qname, bool element, View& uri, View& local, bool& has_uri) {
     const std::size_t colon = qname.find(u':');
     has_uri = false;
-    if (colon == Units::npos) {
+    if (colon == View::npos) {
       local = qname;
       if (!element) return;
       for (auto b = bindings_.rbegin(); b != bindings_.rend(); ++b) {
@@ -1037,8 +1068,8 @@ class Scanner final : public ParsePosition {
       }
       return;
     }
-    const View prefix = View(qname).substr(0, colon);
-    local = View(qname).substr(colon + 1);
+    const View prefix = qname.substr(0, colon);
+    local = qname.substr(colon + 1);
     checkNcName(prefix, qname);
     checkNcName(local, qname);
     if (prefix == u"xml") {
@@ -1061,7 +1092,7 @@ class Scanner final : public ParsePosition {
   }
 
   void reportStartElement() {
-    const Units& qname = open_.back().qname;
+    const View qname = open_.back().qname;
     parsed_.clear();
     parsed_.reserve(attributes_.size());
     if (!options_.namespaces) {
@@ -1077,37 +1108,36 @@ class Scanner final : public ParsePosition {
       events_.startElement(Xstring(), Xstring(), X(qname), parsed_);
       return;
     }
-    attribute_uris_.assign(attributes_.size(), Units());
     for (std::size_t i = 0; i < attributes_.size(); ++i) {
       const RawAttribute& a = attributes_[i];
       ParsedAttribute out;
-      View local;
+      View uri, local;
       bool has_uri;
       if (a.qname == u"xmlns") {
-        attribute_uris_[i] = kXmlnsNamespace;
+        uri = kXmlnsNamespace;
         local = a.qname;
         has_uri = true;
         out.is_xmlns = true;
       } else {
-        resolve(a.qname, false, attribute_uris_[i], local, has_uri);
+        resolve(a.qname, false, uri, local, has_uri);
         out.is_xmlns = a.qname.compare(0, 6, u"xmlns:") == 0;
       }
       for (std::size_t j = 0; j < i; ++j) {
-        if (has_uri && parsed_[j].uri == X(attribute_uris_[i]) && parsed_[j].local == X(local))
+        if (has_uri && parsed_[j].uri == X(uri) && parsed_[j].local == X(local))
           fail(ARXPException::SYNTAX_ERR, "duplicate attribute (%s)", a.qname);
       }
       out.qname = X(a.qname);
-      out.uri = has_uri ? X(attribute_uris_[i]) : Xstring();
+      out.uri = has_uri ? X(uri) : Xstring();
       out.local = X(local);
       out.value = X(a.value);
       out.type = X(a.type);
       out.specified = a.specified;
       parsed_.push_back(std::move(out));
     }
-    View local;
+    View uri, local;
     bool has_uri;
-    resolve(qname, true, element_uri_, local, has_uri);
-    events_.startElement(has_uri ? X(element_uri_) : Xstring(), X(local), X(qname), parsed_);
+    resolve(qname, true, uri, local, has_uri);
+    events_.startElement(has_uri ? X(uri) : Xstring(), X(local), X(qname), parsed_);
   }
 
   void parseEndTag() {
@@ -1130,10 +1160,10 @@ class Scanner final : public ParsePosition {
   void closeElement() {
     const OpenElement& element = open_.back();
     if (options_.namespaces) {
-      View local;
+      View uri, local;
       bool has_uri;
-      resolve(element.qname, true, element_uri_, local, has_uri);
-      events_.endElement(has_uri ? X(element_uri_) : Xstring(), X(local), X(element.qname));
+      resolve(element.qname, true, uri, local, has_uri);
+      events_.endElement(has_uri ? X(uri) : Xstring(), X(local), X(element.qname));
       while (bindings_.size() > element.bindings) {
         events_.endPrefixMapping(X(bindings_.back().prefix));
         bindings_.pop_back();
@@ -1144,8 +1174,10 @@ class Scanner final : public ParsePosition {
     open_.pop_back();
   }
 
+  // Views into the document, an entity's replacement, a declaration or
+  // normalized_.
   struct RawAttribute {
-    Units qname, value, type;
+    View qname, value, type;
     bool specified;
   };
 
@@ -1177,11 +1209,9 @@ class Scanner final : public ParsePosition {
   std::vector<InputFrame> frames_;
   std::vector<OpenElement> open_;
   std::vector<Binding> bindings_;
-  std::vector<std::pair<Units, Units>> raw_values_;
   std::vector<RawAttribute> attributes_;
+  std::deque<Units> normalized_;  // values that differ from their literal; never moved
   std::vector<ParsedAttribute> parsed_;
-  std::vector<Units> attribute_uris_;
-  Units element_uri_;
 };
 
 }  // namespace
