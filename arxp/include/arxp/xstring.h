@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <utility>
 
 #include "arxp/export.h"
 
@@ -24,14 +25,38 @@ class ARXP_EXPORT Xstring {
   Xstring(const char16_t* text);  // NOLINT(google-explicit-constructor)
   // A bulk view of caller-owned UTF-16 data, which must outlive the string. Taken as
   // it is: no line-end changes, no terminating zero needed.
-  Xstring(const char16_t* data, int length);
-  // Copies own their units, also when `other` is a bulk view.
+  // (Inline, as the moves and the destructor: the parser makes and drops such
+  // views for every name and value it delivers.)
+  Xstring(const char16_t* data, int length) noexcept
+      : bulk_(data), bulk_length_(data && length > 0 ? length : 0) {}
+  // Copies own their units, also when `other` is a bulk view; their buffer holds
+  // just the units.
   Xstring(const Xstring& other);
-  Xstring(Xstring&& other) noexcept;
-  ~Xstring();
+  Xstring(Xstring&& other) noexcept
+      : buffer_(other.buffer_),
+        length_(other.length_),
+        capacity_(other.capacity_),
+        bulk_(other.bulk_),
+        bulk_length_(other.bulk_length_) {
+    other.buffer_ = nullptr;
+    other.length_ = -1;
+    other.capacity_ = 0;
+    other.bulk_ = nullptr;
+    other.bulk_length_ = 0;
+  }
+  ~Xstring() {
+    if (buffer_) release(buffer_);
+  }
 
   Xstring& operator=(const Xstring& other);
-  Xstring& operator=(Xstring&& other) noexcept;
+  Xstring& operator=(Xstring&& other) noexcept {
+    std::swap(buffer_, other.buffer_);
+    std::swap(length_, other.length_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(bulk_, other.bulk_);
+    std::swap(bulk_length_, other.bulk_length_);
+    return *this;
+  }
   Xstring& operator=(const char* text);
   Xstring& operator=(const char16_t* text);
 
@@ -99,6 +124,7 @@ class ARXP_EXPORT Xstring {
   void appendUnits(const char16_t* units, int count);
   void grow(int length);
   void reset();
+  static void release(char16_t* buffer);
   const char* convertToScratch(int encoding) const;
 
   char16_t* buffer_ = nullptr;  // owned units, zero-terminated
