@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "arxp/encoding.h"
 #include "arxp/exception.h"
@@ -111,6 +114,35 @@ void Run(Step& s, Fast fast, Slow slow) {
 
 bool IsPrintableAscii(unsigned byte) { return byte >= 0x20 && byte < 0x80; }
 
+// Sixteen bytes at a time of printable ASCII, tabs and line feeds, which stand for
+// themselves in the byte encodings: the bulk of markup and of most text. Counts
+// the line feeds as TakeAscii does.
+void AsciiBlocks(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t* out_end,
+                 int& lines, char16_t*& line_start) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128(), below_printable = _mm_set1_epi8(0x1F),
+                tab = _mm_set1_epi8('\t'), line_feed = _mm_set1_epi8('\n');
+  while (end - p >= 16 && out_end - out >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i feeds = _mm_cmpeq_epi8(bytes, line_feed);
+    // Bytes from 0x80 are negative: the signed comparison rules them out too.
+    const __m128i plain = _mm_or_si128(_mm_cmpgt_epi8(bytes, below_printable),
+                                       _mm_or_si128(_mm_cmpeq_epi8(bytes, tab), feeds));
+    if (_mm_movemask_epi8(plain) != 0xFFFF) return;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, zero));
+    if (const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(feeds))) {
+      lines += __builtin_popcount(mask);
+      line_start = out + (31 - __builtin_clz(mask)) + 1;
+    }
+    p += 16;
+    out += 16;
+  }
+#else
+  (void)p, (void)end, (void)out, (void)out_end, (void)lines, (void)line_start;
+#endif
+}
+
 bool StepUtf8(Step& s) {
   const unsigned b = *s.p;
   if (b < 0x80) return TakeAscii(s, b, 1, LoadByte);
@@ -157,10 +189,18 @@ inline unsigned SimpleThreeByte(const uint8_t* p) {
   return (b & 0x0F) << 12 | (c1 & 0x3F) << 6 | (c2 & 0x3F);
 }
 
-// Printable ASCII, two-byte sequences, and the simple three-byte ones, two at a
-// time inside runs of them.
-void FastUtf8(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t* out_end) {
+// Printable ASCII (in blocks with tabs and line feeds), two-byte sequences, and
+// the simple three-byte ones, two at a time inside runs of them.
+void FastUtf8(Step& s) {
+  const uint8_t*& p = s.p;
+  const uint8_t* const end = s.end;
+  char16_t*& out = s.out;
+  char16_t* const out_end = s.out_end;
   while (out != out_end && end - p >= 3) {
+    if (*p < 0x80) {
+      AsciiBlocks(p, end, out, out_end, s.lines, s.line_start);
+      if (out == out_end || end - p < 3) return;
+    }
     const unsigned b = p[0], c1 = p[1];
     if (IsPrintableAscii(b)) {
       *out++ = static_cast<char16_t>(b);
@@ -185,7 +225,10 @@ void FastUtf8(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t* o
   }
 }
 
-void DecodeUtf8(Step& s) { Run(s, FastUtf8, StepUtf8); }
+void DecodeUtf8(Step& s) {
+  Run(
+      s, [&s](const uint8_t*&, const uint8_t*, char16_t*&, char16_t*) { FastUtf8(s); }, StepUtf8);
+}
 
 template <bool kBigEndian>
 unsigned LoadUtf16(const uint8_t* p) {
