@@ -208,9 +208,18 @@ class Scanner final : public ParsePosition {
       end_ = begin_ + decl_end - 2;
       parseXmlDeclaration(detected.encoding, reader);
     }
-    char16_t chunk[16 * 1024];
-    while (const std::size_t n = reader.read(chunk, sizeof chunk / sizeof chunk[0]))
-      text_.append(chunk, n);
+    // Decoded straight into the text, which is made large enough for the whole
+    // input at once when its size is known: never more units than bytes.
+    const std::size_t bytes = input_.sizeHint();
+    text_.reserve(reader.encoding() == kEncodingUtf16 ? bytes / 2 + 1 : bytes + 1);
+    constexpr std::size_t kChunk = 16 * 1024;
+    for (;;) {
+      const std::size_t size = text_.size();
+      text_.resize(size + kChunk);
+      const std::size_t n = reader.read(text_.data() + size, kChunk);
+      text_.resize(size + n);
+      if (n == 0) break;
+    }
     setText(decl_end);
   }
 
@@ -876,13 +885,14 @@ class Scanner final : public ParsePosition {
       }
       const char16_t c = *p_;
       if (c == '<') {
-        if (lookingAt(u"</")) {
+        const char16_t next = end_ - p_ >= 2 ? p_[1] : 0;
+        if (next == '/') {
           parseEndTag();
-        } else if (lookingAt(u"<!--")) {
+        } else if (next == '!' && lookingAt(u"<!--")) {
           parseComment();
-        } else if (lookingAt(u"<![CDATA[")) {
+        } else if (next == '!' && lookingAt(u"<![CDATA[")) {
           parseCData();
-        } else if (lookingAt(u"<?")) {
+        } else if (next == '?') {
           parsePI();
         } else if (atNameStartAfter(1)) {
           parseStartTag();

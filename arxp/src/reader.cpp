@@ -132,7 +132,7 @@ void AsciiBlocks(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, zero));
     if (const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(feeds))) {
-      lines += __builtin_popcount(mask);
+      for (unsigned rest = mask; rest != 0; rest &= rest - 1) ++lines;
       line_start = out + (31 - __builtin_clz(mask)) + 1;
     }
     p += 16;
