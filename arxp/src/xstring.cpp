@@ -238,9 +238,8 @@ void Xstring::assignUnits(const char16_t* text) {
 void Xstring::appendUnits(const char16_t* units, int count) {
   if (bulk_) {  // become an owned copy of the view first
     const char16_t* view = bulk_;
-    const int view_length = bulk_length_;
+    const int view_length = length_;
     bulk_ = nullptr;
-    bulk_length_ = 0;
     length_ = 0;
     appendUnits(view, view_length);
   }
@@ -289,7 +288,6 @@ void Xstring::reset() {
   length_ = -1;
   capacity_ = 0;
   bulk_ = nullptr;
-  bulk_length_ = 0;
 }
 
 Xstring operator+(const Xstring& a, const Xstring& b) {

@@ -28,7 +28,7 @@ class ARXP_EXPORT Xstring {
   // (Inline, as the moves and the destructor: the parser makes and drops such
   // views for every name and value it delivers.)
   Xstring(const char16_t* data, int length) noexcept
-      : bulk_(data), bulk_length_(data && length > 0 ? length : 0) {}
+      : length_(data ? (length > 0 ? length : 0) : -1), bulk_(data) {}
   // Copies own their units, also when `other` is a bulk view; their buffer holds
   // just the units.
   Xstring(const Xstring& other);
@@ -36,13 +36,11 @@ class ARXP_EXPORT Xstring {
       : buffer_(other.buffer_),
         length_(other.length_),
         capacity_(other.capacity_),
-        bulk_(other.bulk_),
-        bulk_length_(other.bulk_length_) {
+        bulk_(other.bulk_) {
     other.buffer_ = nullptr;
     other.length_ = -1;
     other.capacity_ = 0;
     other.bulk_ = nullptr;
-    other.bulk_length_ = 0;
   }
   ~Xstring() {
     if (buffer_) release(buffer_);
@@ -54,7 +52,6 @@ class ARXP_EXPORT Xstring {
     std::swap(length_, other.length_);
     std::swap(capacity_, other.capacity_);
     std::swap(bulk_, other.bulk_);
-    std::swap(bulk_length_, other.bulk_length_);
     return *this;
   }
   Xstring& operator=(const char* text);
@@ -74,8 +71,8 @@ class ARXP_EXPORT Xstring {
   bool operator==(const Xstring& other) const;
   bool operator!=(const Xstring& other) const { return !(*this == other); }
 
-  int length() const { return bulk_ ? bulk_length_ : length_; }
-  bool isNull() const { return !bulk_ && length_ < 0; }
+  int length() const { return length_; }
+  bool isNull() const { return length_ < 0; }
   bool isBulk() const { return bulk_ != nullptr; }
   // The units; zero-terminated unless the string is a bulk view. Never null.
   const char16_t* data() const;
@@ -127,11 +124,10 @@ class ARXP_EXPORT Xstring {
   static void release(char16_t* buffer);
   const char* convertToScratch(int encoding) const;
 
-  char16_t* buffer_ = nullptr;  // owned units, zero-terminated
-  int length_ = -1;             // owned length; -1 marks the null string
+  char16_t* buffer_ = nullptr;  // owned units, zero-terminated; none for a bulk view
+  int length_ = -1;             // units (owned or viewed); -1 marks the null string
   int capacity_ = 0;            // units the buffer holds before its terminating zero
   const char16_t* bulk_ = nullptr;
-  int bulk_length_ = 0;
 };
 
 ARXP_EXPORT Xstring operator+(const Xstring& a, const Xstring& b);
