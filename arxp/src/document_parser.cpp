@@ -1,5 +1,9 @@
 #include "arxp/document_parser.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -70,6 +74,24 @@ Xstring Message(const char* format, View arg) {
 }
 
 bool IsSpace(char32_t c) { return c == 0x20 || c == 0x9 || c == 0xA || c == 0xD; }
+
+// The first '<', '&' or ']' from p on (end when none): where character data may
+// end. Eight units at a time.
+const char16_t* FindTextEnd(const char16_t* p, const char16_t* end) {
+#if defined(__SSE2__)
+  const __m128i less = _mm_set1_epi16('<'), amp = _mm_set1_epi16('&'),
+                bracket = _mm_set1_epi16(']');
+  for (; end - p >= 8; p += 8) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i hits =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, less), _mm_cmpeq_epi16(units, amp)),
+                     _mm_cmpeq_epi16(units, bracket));
+    if (const int mask = _mm_movemask_epi8(hits)) return p + __builtin_ctz(mask) / 2;
+  }
+#endif
+  while (p < end && *p != '<' && *p != '&' && *p != ']') ++p;
+  return p;
+}
 
 // Name characters below 0x80: 1 may start a name, 2 may only continue one.
 constexpr std::array<std::uint8_t, 0x80> kAsciiName = [] {
@@ -917,9 +939,10 @@ class Scanner final : public ParsePosition {
 
   void parseCharData() {
     const char16_t* from = p_;
-    while (p_ < end_ && *p_ != '<' && *p_ != '&') {
-      if (*p_ == ']' && lookingAt(u"]]>"))
-        fail(ARXPException::SYNTAX_ERR, "unexpected token found");
+    for (;;) {
+      p_ = FindTextEnd(p_, end_);
+      if (p_ == end_ || *p_ != ']') break;
+      if (lookingAt(u"]]>")) fail(ARXPException::SYNTAX_ERR, "unexpected token found");
       ++p_;
     }
     events_.characters(X(View(from, p_ - from)));

@@ -116,7 +116,8 @@ bool IsPrintableAscii(unsigned byte) { return byte >= 0x20 && byte < 0x80; }
 
 // Sixteen bytes at a time of printable ASCII, tabs and line feeds, which stand for
 // themselves in the byte encodings: the bulk of markup and of most text. Counts
-// the line feeds as TakeAscii does.
+// the line feeds as TakeAscii does. Stops before the first other byte, having
+// taken the run of plain bytes in front of it.
 void AsciiBlocks(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t* out_end,
                  int& lines, char16_t*& line_start) {
 #if defined(__SSE2__)
@@ -128,15 +129,19 @@ void AsciiBlocks(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t
     // Bytes from 0x80 are negative: the signed comparison rules them out too.
     const __m128i plain = _mm_or_si128(_mm_cmpgt_epi8(bytes, below_printable),
                                        _mm_or_si128(_mm_cmpeq_epi8(bytes, tab), feeds));
-    if (_mm_movemask_epi8(plain) != 0xFFFF) return;
+    // All sixteen units are stored; only the plain run counts (the rest is
+    // overwritten by what follows).
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, zero));
-    if (const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(feeds))) {
+    const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(plain)) & 0xFFFF;
+    const int run = other ? __builtin_ctz(other) : 16;
+    if (const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(feeds)) & ((1u << run) - 1)) {
       for (unsigned rest = mask; rest != 0; rest &= rest - 1) ++lines;
       line_start = out + (31 - __builtin_clz(mask)) + 1;
     }
-    p += 16;
-    out += 16;
+    p += run;
+    out += run;
+    if (run < 16) return;
   }
 #else
   (void)p, (void)end, (void)out, (void)out_end, (void)lines, (void)line_start;
