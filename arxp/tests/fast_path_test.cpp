@@ -125,6 +125,34 @@ TEST(StartTag, NamesFromEntitiesAndPrefixesEndWhereTheyBegan) {
   EXPECT_EQ("/d|d", recorder.seen[5]);
 }
 
+class TextRecorder : public DefaultHandler {
+ public:
+  std::u16string text;
+  void characters(const char16_t* ch, int start, int length) override {
+    text.append(ch + start, static_cast<std::size_t>(length));
+  }
+};
+
+TEST(CharacterData, EndsAtMarkupWhereverItFallsInABlock) {
+  for (int pad = 0; pad < 17; ++pad) {
+    const std::string filler(static_cast<std::size_t>(pad), 'f');
+    const std::string document =
+        "<a>" + filler + "x]y]]z>w" + filler + "&amp;" + filler + "<b/>" + filler + "</a>";
+    SAXParser parser;
+    TextRecorder recorder;
+    parser.setContentHandler(&recorder);
+    parser.parseBuffer(document.data(), document.size(), "doc.xml");
+    const std::u16string f(static_cast<std::size_t>(pad), u'f');
+    EXPECT_EQ(f + u"x]y]]z>w" + f + u"&" + f + f, recorder.text) << pad;
+
+    CapturedDiagnostics diagnostics;
+    const std::string bad = "<a>" + filler + "]]>" + "</a>";
+    SAXParser failing;
+    EXPECT_THROW(failing.parseBuffer(bad.data(), bad.size(), "doc.xml"), ARXPException) << pad;
+    EXPECT_NE(std::string::npos, diagnostics.text().find("unexpected token found")) << pad;
+  }
+}
+
 TEST(DomNames, LocalNamesAndPrefixesOfParsedAndMadeNodes) {
   DOMParser parser;
   const std::u16string text = u"<a:root xmlns:a='urn:a' a:x='1' y='2'><plain/></a:root>";

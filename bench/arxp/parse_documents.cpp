@@ -201,8 +201,8 @@ std::string TextDocument(std::size_t bytes) {
       text += u"</p>\n";
     }
     text += u"</chapter>\n";
-    // Japanese takes three UTF-8 bytes per unit, everything else about one.
-    approx_bytes += (text.size() - before) * 5 / 4;
+    for (std::size_t i = before; i < text.size(); ++i)
+      approx_bytes += text[i] < 0x80 ? 1 : text[i] < 0x800 ? 2 : 3;  // surrogates: 2 + 2
   }
   text += u"</book>\n";
   return Encode(text, "UTF-8");
