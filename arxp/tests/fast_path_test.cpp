@@ -36,9 +36,10 @@ struct Read {
   int line, column;
 };
 
-Read ReadInChunks(const std::string& bytes, std::size_t chunk) {
+Read ReadInChunks(const std::string& bytes, std::size_t chunk, int encoding = kEncodingUtf8,
+                  int order = kByteOrderNone) {
   ByteInput input(bytes.data(), bytes.size());
-  CharReader reader(input, kEncodingUtf8);
+  CharReader reader(input, encoding, order);
   std::vector<char16_t> buffer(chunk);
   Read result;
   while (const std::size_t n = reader.read(buffer.data(), chunk))
@@ -76,6 +77,42 @@ TEST(AsciiBlocks, StopAtControlsAndCarriageReturns) {
   EXPECT_EQ(62u, reader.read(units, 128));
   EXPECT_THROW(reader.read(units, 128), ARXPException);
   EXPECT_EQ("ARXP error : not xml char (1) : doc.xml () at line 2, col 22\n", diagnostics.text());
+}
+
+std::string Utf16Bytes(const std::u16string& units, bool big_endian) {
+  std::string bytes;
+  for (const char16_t unit : units) {
+    const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    bytes += big_endian ? high : low;
+    bytes += big_endian ? low : high;
+  }
+  return bytes;
+}
+
+TEST(Utf16Blocks, DecodeAndCountLinesAsUnitByUnit) {
+  const std::u16string units = ReadInChunks(MixedLines(), 4096).units + u"\U0001F600tail";
+  for (const bool big : {false, true}) {
+    const std::string bytes = Utf16Bytes(units, big);
+    const int order = big ? kByteOrderBig : kByteOrderLittle;
+    const Read one_by_one = ReadInChunks(bytes, 1, kEncodingUtf16, order);
+    EXPECT_EQ(units, one_by_one.units);
+    for (const std::size_t chunk : {5u, 8u, 9u, 4096u}) {
+      const Read blocks = ReadInChunks(bytes, chunk, kEncodingUtf16, order);
+      EXPECT_EQ(units, blocks.units) << chunk;
+      EXPECT_EQ(61, blocks.line) << chunk;
+      EXPECT_EQ(one_by_one.column, blocks.column) << chunk;
+    }
+  }
+  // A lone surrogate and a non-character inside a block are still faults.
+  for (const char16_t bad : {u'\xDC00', u'\xFFFE'}) {
+    CapturedDiagnostics diagnostics;
+    const std::string bytes = Utf16Bytes(std::u16string(19, u'a') + bad + u"bb", false);
+    ByteInput input(bytes.data(), bytes.size(), "doc.xml");
+    CharReader reader(input, kEncodingUtf16, kByteOrderLittle);
+    char16_t out[64];
+    EXPECT_EQ(19u, reader.read(out, 64));
+    EXPECT_THROW(reader.read(out, 64), ARXPException);
+  }
 }
 
 class AttributeRecorder : public DefaultHandler {
