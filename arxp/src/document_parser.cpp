@@ -242,6 +242,9 @@ class Scanner final : public ParsePosition {
       text_.resize(size + n);
       if (n == 0) break;
     }
+    // Multibyte text takes fewer units than bytes: give back what was set aside
+    // for nothing before the document's own data grows.
+    if (text_.capacity() > text_.size() + text_.size() / 4) text_.shrink_to_fit();
     setText(decl_end);
   }
 

@@ -351,9 +351,18 @@ bool StepShiftJis(Step& s) {
   return true;
 }
 
-// Printable ASCII, half-width katakana and mapped pairs.
-void FastShiftJis(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t* out_end) {
+// Printable ASCII (in blocks with tabs and line feeds), half-width katakana and
+// mapped pairs.
+void FastShiftJis(Step& s) {
+  const uint8_t*& p = s.p;
+  const uint8_t* const end = s.end;
+  char16_t*& out = s.out;
+  char16_t* const out_end = s.out_end;
   while (out != out_end && end - p >= 2) {
+    if (*p < 0x80) {
+      AsciiBlocks(p, end, out, out_end, s.lines, s.line_start);
+      if (out == out_end || end - p < 2) return;
+    }
     const unsigned b = p[0];
     if (IsPrintableAscii(b)) {
       *out++ = static_cast<char16_t>(b);
@@ -370,7 +379,11 @@ void FastShiftJis(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_
   }
 }
 
-void DecodeShiftJis(Step& s) { Run(s, FastShiftJis, StepShiftJis); }
+void DecodeShiftJis(Step& s) {
+  Run(
+      s, [&s](const uint8_t*&, const uint8_t*, char16_t*&, char16_t*) { FastShiftJis(s); },
+      StepShiftJis);
+}
 
 bool StepEucJp(Step& s) {
   const unsigned b = *s.p;

@@ -50,16 +50,19 @@ Read ReadInChunks(const std::string& bytes, std::size_t chunk, int encoding = kE
 }
 
 TEST(AsciiBlocks, DecodeAndCountLinesAsUnitByUnit) {
+  // In Shift_JIS the two bytes of the UTF-8 U+00E9 are two half-width katakana.
   const std::string text = MixedLines() + "tail";
-  const Read one_by_one = ReadInChunks(text, 1);
-  for (const std::size_t chunk : {7u, 16u, 17u, 4096u}) {
-    const Read blocks = ReadInChunks(text, chunk);
-    EXPECT_EQ(one_by_one.units, blocks.units) << chunk;
-    EXPECT_EQ(61, blocks.line) << chunk;
-    EXPECT_EQ(4, blocks.column) << chunk;
+  for (const int encoding : {kEncodingUtf8, kEncodingShiftJis}) {
+    const Read one_by_one = ReadInChunks(text, 1, encoding);
+    for (const std::size_t chunk : {7u, 16u, 17u, 4096u}) {
+      const Read blocks = ReadInChunks(text, chunk, encoding);
+      EXPECT_EQ(one_by_one.units, blocks.units) << encoding << " " << chunk;
+      EXPECT_EQ(61, blocks.line) << encoding << " " << chunk;
+      EXPECT_EQ(4, blocks.column) << encoding << " " << chunk;
+    }
+    EXPECT_EQ(61, one_by_one.line);
+    EXPECT_EQ(4, one_by_one.column);
   }
-  EXPECT_EQ(61, one_by_one.line);
-  EXPECT_EQ(4, one_by_one.column);
 }
 
 TEST(AsciiBlocks, StopAtControlsAndCarriageReturns) {
