@@ -4,6 +4,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -236,9 +237,10 @@ class Scanner final : public ParsePosition {
     text_.reserve(reader.encoding() == kEncodingUtf16 ? bytes / 2 + 1 : bytes + 1);
     constexpr std::size_t kChunk = 16 * 1024;
     for (;;) {
-      const std::size_t size = text_.size();
-      text_.resize(size + kChunk);
-      const std::size_t n = reader.read(text_.data() + size, kChunk);
+      const std::size_t size = text_.size(), room = text_.capacity() - size;
+      const std::size_t chunk = room > 0 ? std::min(room, kChunk) : kChunk;  // no move if it fits
+      text_.resize(size + chunk);
+      const std::size_t n = reader.read(text_.data() + size, chunk);
       text_.resize(size + n);
       if (n == 0) break;
     }

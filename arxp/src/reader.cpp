@@ -118,8 +118,9 @@ bool IsPrintableAscii(unsigned byte) { return byte >= 0x20 && byte < 0x80; }
 // themselves in the byte encodings: the bulk of markup and of most text. Counts
 // the line feeds as TakeAscii does. Stops before the first other byte, having
 // taken the run of plain bytes in front of it.
-void AsciiBlocks(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t* out_end,
-                 int& lines, char16_t*& line_start) {
+inline __attribute__((always_inline)) void AsciiBlocks(const uint8_t*& p, const uint8_t* end,
+                                                       char16_t*& out, char16_t* out_end,
+                                                       int& lines, char16_t*& line_start) {
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128(), below_printable = _mm_set1_epi8(0x1F),
                 tab = _mm_set1_epi8('\t'), line_feed = _mm_set1_epi8('\n');
