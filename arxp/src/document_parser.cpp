@@ -166,6 +166,10 @@ struct InputFrame {
 struct OpenElement {
   View qname;
   std::size_t bindings;  // namespace bindings in force before its own
+  // Its namespace and local name, found at the start tag (views into the
+  // bindings, which stay in place while it is open).
+  View uri, local;
+  bool has_uri = false;
 };
 
 class Scanner final : public ParsePosition {
@@ -1023,7 +1027,7 @@ class Scanner final : public ParsePosition {
     completeAttributes(qname);
     if (static_cast<int>(open_.size()) >= options_.max_element_depth)
       fail(ARXPException::SYNTAX_ERR, "parser stack overflow");
-    open_.push_back({qname, bindings_.size()});
+    open_.push_back({qname, bindings_.size(), {}, {}, false});
     declareNamespaces();
     reportStartElement();
     if (empty) closeElement();
@@ -1172,10 +1176,10 @@ class Scanner final : public ParsePosition {
       out.specified = a.specified;
       parsed_.push_back(std::move(out));
     }
-    View uri, local;
-    bool has_uri;
-    resolve(qname, true, uri, local, has_uri);
-    events_.startElement(has_uri ? X(uri) : Xstring(), X(local), X(qname), parsed_);
+    OpenElement& element = open_.back();
+    resolve(qname, true, element.uri, element.local, element.has_uri);
+    events_.startElement(element.has_uri ? X(element.uri) : Xstring(), X(element.local), X(qname),
+                         parsed_);
   }
 
   void parseEndTag() {
@@ -1198,10 +1202,8 @@ class Scanner final : public ParsePosition {
   void closeElement() {
     const OpenElement& element = open_.back();
     if (options_.namespaces) {
-      View uri, local;
-      bool has_uri;
-      resolve(element.qname, true, uri, local, has_uri);
-      events_.endElement(has_uri ? X(uri) : Xstring(), X(local), X(element.qname));
+      events_.endElement(element.has_uri ? X(element.uri) : Xstring(), X(element.local),
+                         X(element.qname));
       while (bindings_.size() > element.bindings) {
         events_.endPrefixMapping(X(bindings_.back().prefix));
         bindings_.pop_back();
@@ -1246,7 +1248,7 @@ class Scanner final : public ParsePosition {
 
   std::vector<InputFrame> frames_;
   std::vector<OpenElement> open_;
-  std::vector<Binding> bindings_;
+  std::deque<Binding> bindings_;  // never moved: open elements hold views into them
   std::vector<RawAttribute> attributes_;
   std::deque<Units> normalized_;  // values that differ from their literal; never moved
   std::vector<ParsedAttribute> parsed_;

@@ -193,6 +193,37 @@ TEST(CharacterData, EndsAtMarkupWhereverItFallsInABlock) {
   }
 }
 
+class EndRecorder : public DefaultHandler {
+ public:
+  std::vector<std::string> ends;
+  void endElement(const Xstring& uri, const Xstring& local, const Xstring&) override {
+    ends.push_back(Ascii(uri) + " " + Ascii(local));
+  }
+};
+
+TEST(EndTag, NamespacesFoundAtTheStartSurviveDeeperDeclarations) {
+  // Twenty levels, each binding a prefix and the default namespace anew, so that
+  // the bindings grow well past their first storage while outer elements are open.
+  std::string document, closing;
+  for (int level = 0; level < 20; ++level) {
+    const std::string n = std::to_string(level);
+    document += "<p" + n + ":e" + n + " xmlns:p" + n + "='urn:p" + n + "' xmlns='urn:d" + n +
+                "'><d" + n + "/>";
+    closing = "</p" + n + ":e" + n + ">" + closing;
+  }
+  document += closing;
+  SAXParser parser;
+  EndRecorder recorder;
+  parser.setContentHandler(&recorder);
+  parser.parseBuffer(document.data(), document.size(), "doc.xml");
+  ASSERT_EQ(40u, recorder.ends.size());
+  for (int level = 0; level < 20; ++level) {
+    const std::string n = std::to_string(level);
+    EXPECT_EQ("urn:d" + n + " d" + n, recorder.ends[static_cast<std::size_t>(level)]);
+    EXPECT_EQ("urn:p" + n + " e" + n, recorder.ends[static_cast<std::size_t>(39 - level)]);
+  }
+}
+
 TEST(DomNames, LocalNamesAndPrefixesOfParsedAndMadeNodes) {
   DOMParser parser;
   const std::u16string text = u"<a:root xmlns:a='urn:a' a:x='1' y='2'><plain/></a:root>";
