@@ -1139,42 +1139,32 @@ class Scanner final : public ParsePosition {
     parsed_.reserve(attributes_.size());
     if (!options_.namespaces) {
       for (const RawAttribute& a : attributes_) {
-        ParsedAttribute out;
-        out.qname = X(a.qname);
-        out.value = X(a.value);
-        out.type = X(a.type);
-        out.specified = a.specified;
-        out.is_xmlns = a.qname == u"xmlns" || a.qname.compare(0, 6, u"xmlns:") == 0;
-        parsed_.push_back(std::move(out));
+        const bool is_xmlns = a.qname == u"xmlns" || a.qname.compare(0, 6, u"xmlns:") == 0;
+        parsed_.push_back(
+            {X(a.qname), Xstring(), Xstring(), X(a.value), X(a.type), a.specified, is_xmlns});
       }
       events_.startElement(Xstring(), Xstring(), X(qname), parsed_);
       return;
     }
     for (std::size_t i = 0; i < attributes_.size(); ++i) {
       const RawAttribute& a = attributes_[i];
-      ParsedAttribute out;
       View uri, local;
-      bool has_uri;
+      bool has_uri, is_xmlns;
       if (a.qname == u"xmlns") {
         uri = kXmlnsNamespace;
         local = a.qname;
         has_uri = true;
-        out.is_xmlns = true;
+        is_xmlns = true;
       } else {
         resolve(a.qname, false, uri, local, has_uri);
-        out.is_xmlns = a.qname.compare(0, 6, u"xmlns:") == 0;
+        is_xmlns = a.qname.compare(0, 6, u"xmlns:") == 0;
       }
       for (std::size_t j = 0; j < i; ++j) {
         if (has_uri && parsed_[j].uri == X(uri) && parsed_[j].local == X(local))
           fail(ARXPException::SYNTAX_ERR, "duplicate attribute (%s)", a.qname);
       }
-      out.qname = X(a.qname);
-      out.uri = has_uri ? X(uri) : Xstring();
-      out.local = X(local);
-      out.value = X(a.value);
-      out.type = X(a.type);
-      out.specified = a.specified;
-      parsed_.push_back(std::move(out));
+      parsed_.push_back({X(a.qname), has_uri ? X(uri) : Xstring(), X(local), X(a.value), X(a.type),
+                         a.specified, is_xmlns});
     }
     OpenElement& element = open_.back();
     resolve(qname, true, element.uri, element.local, element.has_uri);
