@@ -16,6 +16,7 @@
 #include "arxp/diagnostics.h"
 #include "arxp/encoding.h"
 #include "arxp/exception.h"
+#include "arxp/memory.h"
 #include "arxp/xmldecl.h"
 
 namespace arxp {
@@ -134,6 +135,22 @@ void AppendCodePoint(Units& out, char32_t c) {
     out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
   }
 }
+
+// The library allocator for the decoded document, which asks for huge pages for
+// blocks that large: a text of tens of MiB then faults in 2 MiB at a time.
+template <typename T>
+struct LibraryAllocator {
+  using value_type = T;
+  LibraryAllocator() = default;
+  template <typename U>
+  LibraryAllocator(const LibraryAllocator<U>&) {}
+  T* allocate(std::size_t count) { return static_cast<T*>(Memory::allocate(count * sizeof(T))); }
+  void deallocate(T* block, std::size_t) { Memory::release(block); }
+  bool operator==(const LibraryAllocator&) const { return true; }
+};
+
+using DocumentText =
+    std::basic_string<char16_t, std::char_traits<char16_t>, LibraryAllocator<char16_t>>;
 
 struct Entity {
   Units name;
@@ -1216,7 +1233,7 @@ class Scanner final : public ParsePosition {
   ParseEvents& events_;
   Xstring system_id_;
 
-  Units text_;  // the whole document in units
+  DocumentText text_;  // the whole document in units
   const char16_t* begin_ = nullptr;
   const char16_t* p_ = nullptr;
   const char16_t* end_ = nullptr;
