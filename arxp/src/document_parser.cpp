@@ -1,5 +1,13 @@
 #include "arxp/document_parser.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -8,6 +16,7 @@
 #include "arxp/diagnostics.h"
 #include "arxp/encoding.h"
 #include "arxp/exception.h"
+#include "arxp/memory.h"
 #include "arxp/xmldecl.h"
 
 namespace arxp {
@@ -50,6 +59,7 @@ using View = std::u16string_view;
 
 constexpr char16_t kXmlNamespace[] = u"http://www.w3.org/XML/1998/namespace";
 constexpr char16_t kXmlnsNamespace[] = u"http://www.w3.org/2000/xmlns/";
+constexpr char16_t kCdata[] = u"CDATA";
 
 Xstring X(View v) { return Xstring(v.data(), static_cast<int>(v.size())); }
 Xstring NullOr(const Units& s, bool present) { return present ? X(s) : Xstring(); }
@@ -69,6 +79,35 @@ bool IsSpace(char32_t c) { return c == 0x20 || c == 0x9 || c == 0xA || c == 0xD;
 bool IsAsciiAlnum(char32_t c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
+
+// The first '<', '&' or ']' from p on (end when none): where character data may
+// end. Eight units at a time.
+const char16_t* FindTextEnd(const char16_t* p, const char16_t* end) {
+#if defined(__SSE2__)
+  const __m128i less = _mm_set1_epi16('<'), amp = _mm_set1_epi16('&'),
+                bracket = _mm_set1_epi16(']');
+  for (; end - p >= 8; p += 8) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i hits =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, less), _mm_cmpeq_epi16(units, amp)),
+                     _mm_cmpeq_epi16(units, bracket));
+    if (const int mask = _mm_movemask_epi8(hits)) return p + __builtin_ctz(mask) / 2;
+  }
+#endif
+  while (p < end && *p != '<' && *p != '&' && *p != ']') ++p;
+  return p;
+}
+
+// Name characters below 0x80: 1 may start a name, 2 may only continue one.
+constexpr std::array<std::uint8_t, 0x80> kAsciiName = [] {
+  std::array<std::uint8_t, 0x80> classes{};
+  for (int c = 'a'; c <= 'z'; ++c) classes[c] = 1;
+  for (int c = 'A'; c <= 'Z'; ++c) classes[c] = 1;
+  classes['_'] = classes[':'] = 1;
+  for (int c = '0'; c <= '9'; ++c) classes[c] = 2;
+  classes['-'] = classes['.'] = 2;
+  return classes;
+}();
 
 bool IsNameStart(char32_t c) {
   if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
@@ -100,6 +139,22 @@ void AppendCodePoint(Units& out, char32_t c) {
   }
 }
 
+// The library allocator for the decoded document, which asks for huge pages for
+// blocks that large: a text of tens of MiB then faults in 2 MiB at a time.
+template <typename T>
+struct LibraryAllocator {
+  using value_type = T;
+  LibraryAllocator() = default;
+  template <typename U>
+  LibraryAllocator(const LibraryAllocator<U>&) {}
+  T* allocate(std::size_t count) { return static_cast<T*>(Memory::allocate(count * sizeof(T))); }
+  void deallocate(T* block, std::size_t) { Memory::release(block); }
+  bool operator==(const LibraryAllocator&) const { return true; }
+};
+
+using DocumentText =
+    std::basic_string<char16_t, std::char_traits<char16_t>, LibraryAllocator<char16_t>>;
+
 struct Entity {
   Units name;
   Units value;  // replacement text of an internal entity
@@ -126,9 +181,15 @@ struct InputFrame {
   std::size_t tag_depth;
 };
 
+// Its name is a view into the document or an entity's replacement text, which
+// outlive the parse.
 struct OpenElement {
-  Units qname;
+  View qname;
   std::size_t bindings;  // namespace bindings in force before its own
+  // Its namespace and local name, found at the start tag (views into the
+  // bindings, which stay in place while it is open).
+  View uri, local;
+  bool has_uri = false;
 };
 
 class Scanner final : public ParsePosition {
@@ -194,9 +255,22 @@ class Scanner final : public ParsePosition {
       end_ = begin_ + decl_end - 2;
       parseXmlDeclaration(detected.encoding, reader);
     }
-    char16_t chunk[16 * 1024];
-    while (const std::size_t n = reader.read(chunk, sizeof chunk / sizeof chunk[0]))
-      text_.append(chunk, n);
+    // Decoded straight into the text, which is made large enough for the whole
+    // input at once when its size is known: never more units than bytes.
+    const std::size_t bytes = input_.sizeHint();
+    text_.reserve(reader.encoding() == kEncodingUtf16 ? bytes / 2 + 1 : bytes + 1);
+    constexpr std::size_t kChunk = 16 * 1024;
+    for (;;) {
+      const std::size_t size = text_.size(), room = text_.capacity() - size;
+      const std::size_t chunk = room > 0 ? std::min(room, kChunk) : kChunk;  // no move if it fits
+      text_.resize(size + chunk);
+      const std::size_t n = reader.read(text_.data() + size, chunk);
+      text_.resize(size + n);
+      if (n == 0) break;
+    }
+    // Multibyte text takes fewer units than bytes: give back what was set aside
+    // for nothing before the document's own data grows.
+    if (text_.capacity() > text_.size() + text_.size() / 4) text_.shrink_to_fit();
     setText(decl_end);
   }
 
@@ -282,11 +356,16 @@ class Scanner final : public ParsePosition {
   }
 
   View parseName() {
-    if (!atNameStart()) {
+    const char16_t* from = p_;
+    // ASCII names, the most of them, without decoding code points.
+    if (p_ < end_ && *p_ < 0x80 && kAsciiName[*p_] == 1) {
+      do ++p_;
+      while (p_ < end_ && *p_ < 0x80 && kAsciiName[*p_] != 0);
+      if (p_ == end_ || *p_ < 0x80) return View(from, p_ - from);
+    } else if (!atNameStart()) {
       if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
       fail(ARXPException::SYNTAX_ERR, "unexpected token found");
     }
-    const char16_t* from = p_;
     int n;
     while (p_ < end_ && IsNameChar(peekCodePoint(n))) p_ += n;
     return View(from, p_ - from);
@@ -947,13 +1026,14 @@ class Scanner final : public ParsePosition {
       }
       const char16_t c = *p_;
       if (c == '<') {
-        if (lookingAt(u"</")) {
+        const char16_t next = end_ - p_ >= 2 ? p_[1] : 0;
+        if (next == '/') {
           parseEndTag();
-        } else if (lookingAt(u"<!--")) {
+        } else if (next == '!' && lookingAt(u"<!--")) {
           parseComment();
-        } else if (lookingAt(u"<![CDATA[")) {
+        } else if (next == '!' && lookingAt(u"<![CDATA[")) {
           parseCData();
-        } else if (lookingAt(u"<?")) {
+        } else if (next == '?') {
           parsePI();
         } else if (atNameStartAfter(1)) {
           parseStartTag();
@@ -978,9 +1058,10 @@ class Scanner final : public ParsePosition {
 
   void parseCharData() {
     const char16_t* from = p_;
-    while (p_ < end_ && *p_ != '<' && *p_ != '&') {
-      if (*p_ == ']' && lookingAt(u"]]>"))
-        fail(ARXPException::SYNTAX_ERR, "unexpected token found");
+    for (;;) {
+      p_ = FindTextEnd(p_, end_);
+      if (p_ == end_ || *p_ != ']') break;
+      if (lookingAt(u"]]>")) fail(ARXPException::SYNTAX_ERR, "unexpected token found");
       ++p_;
     }
     events_.characters(X(View(from, p_ - from)));
@@ -1035,9 +1116,9 @@ class Scanner final : public ParsePosition {
 
   void parseStartTag() {
     ++p_;
-    Units qname(parseName());
+    const View qname = parseName();
     attributes_.clear();
-    raw_values_.clear();
+    normalized_.clear();
     for (;;) {
       const bool spaced = skipSpace();
       if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
@@ -1048,36 +1129,45 @@ class Scanner final : public ParsePosition {
       expect(u"=", ARXPException::SYNTAX_ERR, "parse error");
       skipSpace();
       const View literal = parseQuoted();
-      for (const auto& seen : raw_values_)
-        if (seen.first == name) fail(ARXPException::SYNTAX_ERR, "duplicate attribute (%s)", name);
-      raw_values_.push_back({Units(name), attributeValue(literal, false)});
+      for (const RawAttribute& seen : attributes_)
+        if (seen.qname == name) fail(ARXPException::SYNTAX_ERR, "duplicate attribute (%s)", name);
+      attributes_.push_back({name, tagAttributeValue(literal), kCdata, true});
     }
     const bool empty = skip(u"/>");
     if (!empty) ++p_;
     completeAttributes(qname);
     if (static_cast<int>(open_.size()) >= options_.max_element_depth)
       fail(ARXPException::SYNTAX_ERR, "parser stack overflow");
-    open_.push_back({std::move(qname), bindings_.size()});
+    open_.push_back({qname, bindings_.size(), {}, {}, false});
     declareNamespaces();
     reportStartElement();
     if (empty) closeElement();
   }
 
-  // Adds declared defaults and normalises tokenized types.
-  void completeAttributes(const Units& element) {
-    const auto decls = attribute_decls_.find(element);
-    if (decls == attribute_decls_.end()) {
-      for (auto& [name, value] : raw_values_) attributes_.push_back({name, value, u"CDATA", true});
-      return;
+  // A start tag's attribute value, normalised. Most values hold no reference and
+  // no white space but spaces: they are the literal itself.
+  View tagAttributeValue(View literal) {
+    for (const char16_t c : literal) {
+      if (c == '&' || c == '<' || c == '\t' || c == '\n' || c == '\r')
+        return keep(attributeValue(literal, false));
     }
-    for (auto& [name, value] : raw_values_) {
-      Units type = u"CDATA";
+    return literal;
+  }
+
+  // Holds a normalised value until the start tag has been delivered.
+  View keep(Units&& value) { return normalized_.emplace_back(std::move(value)); }
+
+  // Adds declared defaults and normalises tokenized types.
+  void completeAttributes(View element) {
+    if (attribute_decls_.empty()) return;
+    const auto decls = attribute_decls_.find(Units(element));
+    if (decls == attribute_decls_.end()) return;
+    for (RawAttribute& a : attributes_) {
       for (const AttributeDecl& d : decls->second) {
-        if (d.name != name) continue;
-        type = d.type;
-        if (type != u"CDATA") value = Collapse(value);
+        if (d.name != a.qname) continue;
+        a.type = d.type;
+        if (a.type != kCdata) a.value = keep(Collapse(Units(a.value)));
       }
-      attributes_.push_back({name, value, type, true});
     }
     for (const AttributeDecl& d : decls->second) {
       if (!d.has_default) continue;
@@ -1105,7 +1195,7 @@ class Scanner final : public ParsePosition {
       }
       if (a.value == kXmlnsNamespace)
         fail(ARXPException::SYNTAX_ERR, "illegal namespace binding (%s)", a.qname);
-      bindings_.push_back({Units(prefix), a.value});
+      bindings_.push_back({Units(prefix), Units(a.value)});
       events_.startPrefixMapping(X(prefix), X(a.value));
     }
   }
@@ -1117,10 +1207,10 @@ class Scanner final : public ParsePosition {
 
   // Splits a qualified name and finds its namespace; `element` names use the
   // default namespace.
-  void resolve(const Units& qname, bool element, Units& uri, View& local, bool& has_uri) {
+  void resolve(View qname, bool element, View& uri, View& local, bool& has_uri) {
     const std::size_t colon = qname.find(u':');
     has_uri = false;
-    if (colon == Units::npos) {
+    if (colon == View::npos) {
       local = qname;
       if (!element) return;
       for (auto b = bindings_.rbegin(); b != bindings_.rend(); ++b) {
@@ -1131,8 +1221,8 @@ class Scanner final : public ParsePosition {
       }
       return;
     }
-    const View prefix = View(qname).substr(0, colon);
-    local = View(qname).substr(colon + 1);
+    const View prefix = qname.substr(0, colon);
+    local = qname.substr(colon + 1);
     checkNcName(prefix, qname);
     checkNcName(local, qname);
     if (prefix == u"xml") {
@@ -1155,53 +1245,42 @@ class Scanner final : public ParsePosition {
   }
 
   void reportStartElement() {
-    const Units& qname = open_.back().qname;
+    const View qname = open_.back().qname;
     parsed_.clear();
     parsed_.reserve(attributes_.size());
     if (!options_.namespaces) {
       for (const RawAttribute& a : attributes_) {
-        ParsedAttribute out;
-        out.qname = X(a.qname);
-        out.value = X(a.value);
-        out.type = X(a.type);
-        out.specified = a.specified;
-        out.is_xmlns = a.qname == u"xmlns" || a.qname.compare(0, 6, u"xmlns:") == 0;
-        parsed_.push_back(std::move(out));
+        const bool is_xmlns = a.qname == u"xmlns" || a.qname.compare(0, 6, u"xmlns:") == 0;
+        parsed_.push_back(
+            {X(a.qname), Xstring(), Xstring(), X(a.value), X(a.type), a.specified, is_xmlns});
       }
       events_.startElement(Xstring(), Xstring(), X(qname), parsed_);
       return;
     }
-    attribute_uris_.assign(attributes_.size(), Units());
     for (std::size_t i = 0; i < attributes_.size(); ++i) {
       const RawAttribute& a = attributes_[i];
-      ParsedAttribute out;
-      View local;
-      bool has_uri;
+      View uri, local;
+      bool has_uri, is_xmlns;
       if (a.qname == u"xmlns") {
-        attribute_uris_[i] = kXmlnsNamespace;
+        uri = kXmlnsNamespace;
         local = a.qname;
         has_uri = true;
-        out.is_xmlns = true;
+        is_xmlns = true;
       } else {
-        resolve(a.qname, false, attribute_uris_[i], local, has_uri);
-        out.is_xmlns = a.qname.compare(0, 6, u"xmlns:") == 0;
+        resolve(a.qname, false, uri, local, has_uri);
+        is_xmlns = a.qname.compare(0, 6, u"xmlns:") == 0;
       }
       for (std::size_t j = 0; j < i; ++j) {
-        if (has_uri && parsed_[j].uri == X(attribute_uris_[i]) && parsed_[j].local == X(local))
+        if (has_uri && parsed_[j].uri == X(uri) && parsed_[j].local == X(local))
           fail(ARXPException::SYNTAX_ERR, "duplicate attribute (%s)", a.qname);
       }
-      out.qname = X(a.qname);
-      out.uri = has_uri ? X(attribute_uris_[i]) : Xstring();
-      out.local = X(local);
-      out.value = X(a.value);
-      out.type = X(a.type);
-      out.specified = a.specified;
-      parsed_.push_back(std::move(out));
+      parsed_.push_back({X(a.qname), has_uri ? X(uri) : Xstring(), X(local), X(a.value), X(a.type),
+                         a.specified, is_xmlns});
     }
-    View local;
-    bool has_uri;
-    resolve(qname, true, element_uri_, local, has_uri);
-    events_.startElement(has_uri ? X(element_uri_) : Xstring(), X(local), X(qname), parsed_);
+    OpenElement& element = open_.back();
+    resolve(qname, true, element.uri, element.local, element.has_uri);
+    events_.startElement(element.has_uri ? X(element.uri) : Xstring(), X(element.local), X(qname),
+                         parsed_);
   }
 
   void parseEndTag() {
@@ -1224,10 +1303,8 @@ class Scanner final : public ParsePosition {
   void closeElement() {
     const OpenElement& element = open_.back();
     if (options_.namespaces) {
-      View local;
-      bool has_uri;
-      resolve(element.qname, true, element_uri_, local, has_uri);
-      events_.endElement(has_uri ? X(element_uri_) : Xstring(), X(local), X(element.qname));
+      events_.endElement(element.has_uri ? X(element.uri) : Xstring(), X(element.local),
+                         X(element.qname));
       while (bindings_.size() > element.bindings) {
         events_.endPrefixMapping(X(bindings_.back().prefix));
         bindings_.pop_back();
@@ -1238,8 +1315,10 @@ class Scanner final : public ParsePosition {
     open_.pop_back();
   }
 
+  // Views into the document, an entity's replacement, a declaration or
+  // normalized_.
   struct RawAttribute {
-    Units qname, value, type;
+    View qname, value, type;
     bool specified;
   };
 
@@ -1248,7 +1327,7 @@ class Scanner final : public ParsePosition {
   ParseEvents& events_;
   Xstring system_id_;
 
-  Units text_;  // the whole document in units
+  DocumentText text_;  // the whole document in units
   const char16_t* begin_ = nullptr;
   const char16_t* p_ = nullptr;
   const char16_t* end_ = nullptr;
@@ -1270,12 +1349,10 @@ class Scanner final : public ParsePosition {
 
   std::vector<InputFrame> frames_;
   std::vector<OpenElement> open_;
-  std::vector<Binding> bindings_;
-  std::vector<std::pair<Units, Units>> raw_values_;
+  std::deque<Binding> bindings_;  // never moved: open elements hold views into them
   std::vector<RawAttribute> attributes_;
+  std::deque<Units> normalized_;  // values that differ from their literal; never moved
   std::vector<ParsedAttribute> parsed_;
-  std::vector<Units> attribute_uris_;
-  Units element_uri_;
 };
 
 }  // namespace

@@ -41,11 +41,11 @@ void CheckName(const Xstring& name, const char* message) {
   if (!IsName(name)) throw DOMException(DOMException::INVALID_CHARACTER_ERR, message);
 }
 
-// The part of a qualified name after its colon (all of it without one).
-Xstring LocalPart(const Xstring& qname) {
+// Where the part of a qualified name after its colon begins (0 without one).
+int LocalStart(const Xstring& qname) {
   for (int i = 0; i < qname.length(); ++i)
-    if (qname.data()[i] == ':') return qname.substr(i + 1);
-  return qname;
+    if (qname.data()[i] == ':') return i + 1;
+  return 0;
 }
 
 Xstring PrefixPart(const Xstring& qname) {
@@ -271,16 +271,16 @@ Node* NamedNodeMap::setNamedItem(Node* node) {
 
 // ---- Attr, Element ----
 
-Attr::Attr(Document* owner, const Xstring& name, const Xstring& uri, const Xstring& local)
-    : Node(owner), name_(name), uri_(uri), local_(local) {}
+Attr::Attr(Document* owner, const Xstring& name, const Xstring& uri, int local_start)
+    : Node(owner), name_(name), uri_(uri), local_start_(local_start) {}
 Attr::~Attr() = default;
 
 Node* Attr::cloneNode(bool) const { return getOwnerDocument()->importNode(this, true); }
 
 Xstring Attr::getPrefix() const { return uri_.isNull() ? Xstring() : PrefixPart(name_); }
 
-Element::Element(Document* owner, const Xstring& name, const Xstring& uri, const Xstring& local)
-    : Node(owner), name_(name), uri_(uri), local_(local), attributes_(this) {}
+Element::Element(Document* owner, const Xstring& name, const Xstring& uri, int local_start)
+    : Node(owner), name_(name), uri_(uri), local_start_(local_start), attributes_(this) {}
 Element::~Element() = default;
 
 Node* Element::cloneNode(bool deep) const { return getOwnerDocument()->importNode(this, deep); }
@@ -328,10 +328,10 @@ Attr* Element::setAttributeNode(Attr* attribute) {
   if (attribute->element_ == this) return nullptr;
   attribute->element_ = this;
   for (Attr*& slot : attributes_.nodes_) {
-    const bool same = attribute->getNamespaceURI().isNull()
-                          ? slot->getName() == attribute->getName()
-                          : slot->getNamespaceURI() == attribute->getNamespaceURI() &&
-                                slot->getLocalName() == attribute->getLocalName();
+    const bool same =
+        attribute->uri_.isNull()
+            ? slot->name_ == attribute->name_
+            : slot->uri_ == attribute->uri_ && slot->getLocalName() == attribute->getLocalName();
     if (!same) continue;
     Attr* old = slot;
     old->element_ = nullptr;
@@ -408,8 +408,7 @@ Node* Document::importNode(const Node* node, bool deep) {
   switch (node->getNodeType()) {
     case ELEMENT_NODE: {
       auto* from = static_cast<const Element*>(node);
-      Element* made =
-          new Element(this, from->getTagName(), from->getNamespaceURI(), from->getLocalName());
+      Element* made = new Element(this, from->name_, from->uri_, from->local_start_);
       for (const Attr* a : from->attributes_.nodes_)
         made->setAttributeNode(static_cast<Attr*>(importNode(a, true)));
       if (deep)
@@ -419,7 +418,7 @@ Node* Document::importNode(const Node* node, bool deep) {
     }
     case ATTRIBUTE_NODE: {
       auto* from = static_cast<const Attr*>(node);
-      Attr* made = new Attr(this, from->getName(), from->getNamespaceURI(), from->getLocalName());
+      Attr* made = new Attr(this, from->name_, from->uri_, from->local_start_);
       made->setValue(from->getValue());
       return made;
     }
@@ -438,29 +437,30 @@ Node* Document::importNode(const Node* node, bool deep) {
 
 Element* Document::createElement(const Xstring& name) {
   CheckName(name, "invalid element name");
-  return new Element(this, name, Xstring(), Xstring());
+  return new Element(this, name, Xstring(), -1);
 }
 
 Element* Document::createElementNS(const Xstring& uri, const Xstring& qname) {
   CheckName(qname, "invalid element name");
   if (!PrefixPart(qname).isNull() && uri.isNull())
     throw DOMException(DOMException::NAMESPACE_ERR, "namespaceURI is null");
-  return new Element(this, qname, uri, LocalPart(qname));
+  return new Element(this, qname, uri, LocalStart(qname));
 }
 
 Attr* Document::createAttribute(const Xstring& name) {
   CheckName(name, "invalid attribute name");
-  return new Attr(this, name, Xstring(), Xstring());
+  return new Attr(this, name, Xstring(), -1);
 }
 
 Attr* Document::createAttributeNS(const Xstring& uri, const Xstring& qname) {
   CheckName(qname, "invalid attribute name");
-  const Xstring local = LocalPart(qname);
+  const int local_start = LocalStart(qname);
+  const Xstring local(qname.data() + local_start, qname.length() - local_start);
   if (!IsName(local))
     throw DOMException(DOMException::NAMESPACE_ERR, "invalid attribute local name");
   if (!PrefixPart(qname).isNull() && uri.isNull())
     throw DOMException(DOMException::NAMESPACE_ERR, "namespaceURI is null");
-  return new Attr(this, qname, uri, local);
+  return new Attr(this, qname, uri, local_start);
 }
 
 Text* Document::createTextNode(const Xstring& data) { return new Text(this, data); }

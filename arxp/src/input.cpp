@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -10,11 +12,15 @@ namespace arxp {
 ByteInput::ByteInput(const void* data, std::size_t size, const Xstring& name)
     : name_(name),
       cursor_(static_cast<const std::uint8_t*>(data)),
-      limit_(static_cast<const std::uint8_t*>(data) + (data ? size : 0)) {}
+      limit_(static_cast<const std::uint8_t*>(data) + (data ? size : 0)),
+      size_hint_(data ? size : 0) {}
 
 ByteInput::ByteInput(const char* path) : name_(path), file_(std::fopen(path, "rb")) {
   open_ = file_ != nullptr;
   if (!open_) return;
+  struct stat status;
+  if (fstat(fileno(file_), &status) == 0 && S_ISREG(status.st_mode))
+    size_hint_ = static_cast<std::size_t>(status.st_size);
   buffer_ = Block<std::uint8_t>(kChunk);
   cursor_ = limit_ = buffer_.get();
   at_end_ = false;

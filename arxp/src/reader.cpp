@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "arxp/encoding.h"
 #include "arxp/exception.h"
@@ -111,6 +114,41 @@ void Run(Step& s, Fast fast, Slow slow) {
 
 bool IsPrintableAscii(unsigned byte) { return byte >= 0x20 && byte < 0x80; }
 
+// Sixteen bytes at a time of printable ASCII, tabs and line feeds, which stand for
+// themselves in the byte encodings: the bulk of markup and of most text. Counts
+// the line feeds as TakeAscii does. Stops before the first other byte, having
+// taken the run of plain bytes in front of it.
+inline __attribute__((always_inline)) void AsciiBlocks(const uint8_t*& p, const uint8_t* end,
+                                                       char16_t*& out, char16_t* out_end,
+                                                       int& lines, char16_t*& line_start) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128(), below_printable = _mm_set1_epi8(0x1F),
+                tab = _mm_set1_epi8('\t'), line_feed = _mm_set1_epi8('\n');
+  while (end - p >= 16 && out_end - out >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i feeds = _mm_cmpeq_epi8(bytes, line_feed);
+    // Bytes from 0x80 are negative: the signed comparison rules them out too.
+    const __m128i plain = _mm_or_si128(_mm_cmpgt_epi8(bytes, below_printable),
+                                       _mm_or_si128(_mm_cmpeq_epi8(bytes, tab), feeds));
+    // All sixteen units are stored; only the plain run counts (the rest is
+    // overwritten by what follows).
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, zero));
+    const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(plain)) & 0xFFFF;
+    const int run = other ? __builtin_ctz(other) : 16;
+    if (const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(feeds)) & ((1u << run) - 1)) {
+      for (unsigned rest = mask; rest != 0; rest &= rest - 1) ++lines;
+      line_start = out + (31 - __builtin_clz(mask)) + 1;
+    }
+    p += run;
+    out += run;
+    if (run < 16) return;
+  }
+#else
+  (void)p, (void)end, (void)out, (void)out_end, (void)lines, (void)line_start;
+#endif
+}
+
 bool StepUtf8(Step& s) {
   const unsigned b = *s.p;
   if (b < 0x80) return TakeAscii(s, b, 1, LoadByte);
@@ -157,10 +195,18 @@ inline unsigned SimpleThreeByte(const uint8_t* p) {
   return (b & 0x0F) << 12 | (c1 & 0x3F) << 6 | (c2 & 0x3F);
 }
 
-// Printable ASCII, two-byte sequences, and the simple three-byte ones, two at a
-// time inside runs of them.
-void FastUtf8(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t* out_end) {
+// Printable ASCII (in blocks with tabs and line feeds), two-byte sequences, and
+// the simple three-byte ones, two at a time inside runs of them.
+void FastUtf8(Step& s) {
+  const uint8_t*& p = s.p;
+  const uint8_t* const end = s.end;
+  char16_t*& out = s.out;
+  char16_t* const out_end = s.out_end;
   while (out != out_end && end - p >= 3) {
+    if (*p < 0x80) {
+      AsciiBlocks(p, end, out, out_end, s.lines, s.line_start);
+      if (out == out_end || end - p < 3) return;
+    }
     const unsigned b = p[0], c1 = p[1];
     if (IsPrintableAscii(b)) {
       *out++ = static_cast<char16_t>(b);
@@ -185,7 +231,10 @@ void FastUtf8(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t* o
   }
 }
 
-void DecodeUtf8(Step& s) { Run(s, FastUtf8, StepUtf8); }
+void DecodeUtf8(Step& s) {
+  Run(
+      s, [&s](const uint8_t*&, const uint8_t*, char16_t*&, char16_t*) { FastUtf8(s); }, StepUtf8);
+}
 
 template <bool kBigEndian>
 unsigned LoadUtf16(const uint8_t* p) {
@@ -217,11 +266,57 @@ bool StepUtf16(Step& s, bool& after_high) {
   return true;
 }
 
+// Eight units at a time of those that stand for themselves (no control but tab
+// and line feed, no surrogate, no non-character), counting line feeds; stops
+// before the first other unit, having taken the run in front of it.
+template <bool kBigEndian>
+void Utf16Blocks(Step& s) {
+#if defined(__SSE2__)
+  // SSE2 compares signed 16-bit lanes: flipping the top bit orders units as
+  // unsigned.
+  const __m128i top = _mm_set1_epi16(static_cast<short>(0x8000));
+  auto ordered = [&top](unsigned unit) {
+    return _mm_set1_epi16(static_cast<short>(static_cast<std::uint16_t>(unit ^ 0x8000)));
+  };
+  const __m128i below_printable = ordered(0x1F), before_surrogates = ordered(0xD7FF),
+                after_surrogates = ordered(0xE000), non_character = ordered(0xFFFE),
+                tab = _mm_set1_epi16('\t'), line_feed = _mm_set1_epi16('\n');
+  while (s.end - s.p >= 16 && s.out_end - s.out >= 8) {
+    __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.p));
+    if (kBigEndian) units = _mm_or_si128(_mm_slli_epi16(units, 8), _mm_srli_epi16(units, 8));
+    const __m128i key = _mm_xor_si128(units, top);
+    const __m128i surrogate = _mm_and_si128(_mm_cmpgt_epi16(key, before_surrogates),
+                                            _mm_cmplt_epi16(key, after_surrogates));
+    const __m128i character = _mm_andnot_si128(
+        surrogate,
+        _mm_and_si128(_mm_cmpgt_epi16(key, below_printable), _mm_cmplt_epi16(key, non_character)));
+    const __m128i feeds = _mm_cmpeq_epi16(units, line_feed);
+    const __m128i plain = _mm_or_si128(character, _mm_or_si128(_mm_cmpeq_epi16(units, tab), feeds));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(s.out), units);
+    const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(plain)) & 0xFFFF;
+    const int run = other ? __builtin_ctz(other) / 2 : 8;  // two mask bits per unit
+    if (const unsigned mask =
+            static_cast<unsigned>(_mm_movemask_epi8(feeds)) & ((1u << (2 * run)) - 1)) {
+      for (unsigned rest = mask & 0x5555; rest != 0; rest &= rest - 1) ++s.lines;
+      s.line_start = s.out + (31 - __builtin_clz(mask)) / 2 + 1;
+    }
+    s.p += 2 * run;
+    s.out += run;
+    if (run < 8) return;
+  }
+#else
+  (void)s;
+#endif
+}
+
 // Units that are XML characters by themselves: no control, surrogate or
 // non-character.
 template <bool kBigEndian>
-void FastUtf16(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t* out_end) {
-  while (out != out_end && end - p >= 2) {
+void FastUtf16(Step& s) {
+  Utf16Blocks<kBigEndian>(s);
+  const uint8_t*& p = s.p;
+  char16_t*& out = s.out;
+  while (out != s.out_end && s.end - p >= 2) {
     const unsigned unit = LoadUtf16<kBigEndian>(p);
     if (unit < 0x20 || (unit >= kHighSurrogateFirst && unit <= kLowSurrogateLast) ||
         IsNonCharacter(unit))
@@ -233,7 +328,8 @@ void FastUtf16(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t* 
 
 template <bool kBigEndian>
 void DecodeUtf16(Step& s, bool& after_high) {
-  Run(s, FastUtf16<kBigEndian>,
+  Run(
+      s, [&s](const uint8_t*&, const uint8_t*, char16_t*&, char16_t*) { FastUtf16<kBigEndian>(s); },
       [&after_high](Step& step) { return StepUtf16<kBigEndian>(step, after_high); });
 }
 
@@ -256,9 +352,18 @@ bool StepShiftJis(Step& s) {
   return true;
 }
 
-// Printable ASCII, half-width katakana and mapped pairs.
-void FastShiftJis(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_t* out_end) {
+// Printable ASCII (in blocks with tabs and line feeds), half-width katakana and
+// mapped pairs.
+void FastShiftJis(Step& s) {
+  const uint8_t*& p = s.p;
+  const uint8_t* const end = s.end;
+  char16_t*& out = s.out;
+  char16_t* const out_end = s.out_end;
   while (out != out_end && end - p >= 2) {
+    if (*p < 0x80) {
+      AsciiBlocks(p, end, out, out_end, s.lines, s.line_start);
+      if (out == out_end || end - p < 2) return;
+    }
     const unsigned b = p[0];
     if (IsPrintableAscii(b)) {
       *out++ = static_cast<char16_t>(b);
@@ -275,7 +380,11 @@ void FastShiftJis(const uint8_t*& p, const uint8_t* end, char16_t*& out, char16_
   }
 }
 
-void DecodeShiftJis(Step& s) { Run(s, FastShiftJis, StepShiftJis); }
+void DecodeShiftJis(Step& s) {
+  Run(
+      s, [&s](const uint8_t*&, const uint8_t*, char16_t*&, char16_t*) { FastShiftJis(s); },
+      StepShiftJis);
+}
 
 bool StepEucJp(Step& s) {
   const unsigned b = *s.p;

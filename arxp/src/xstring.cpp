@@ -48,44 +48,21 @@ Xstring::Xstring(const unsigned char* text) { assignText(reinterpret_cast<const 
 
 Xstring::Xstring(const char16_t* text) { assignUnits(text); }
 
-Xstring::Xstring(const char16_t* data, int length) {
-  if (data == nullptr) return;
-  bulk_ = data;
-  bulk_length_ = std::max(length, 0);
-}
-
 Xstring::Xstring(const Xstring& other) {
   if (other.isNull()) return;
-  length_ = 0;
-  appendUnits(other.data(), other.length());
+  // Exactly the units: copies are what documents keep, and most are never
+  // appended to.
+  const int length = other.length();
+  buffer_ = static_cast<char16_t*>(
+      Memory::allocate((static_cast<std::size_t>(length) + 1) * sizeof(char16_t)));
+  if (length > 0)
+    std::memcpy(buffer_, other.data(), static_cast<std::size_t>(length) * sizeof(char16_t));
+  buffer_[length] = 0;
+  length_ = capacity_ = length;
 }
-
-Xstring::Xstring(Xstring&& other) noexcept
-    : buffer_(other.buffer_),
-      length_(other.length_),
-      capacity_(other.capacity_),
-      bulk_(other.bulk_),
-      bulk_length_(other.bulk_length_) {
-  other.buffer_ = nullptr;
-  other.length_ = -1;
-  other.capacity_ = 0;
-  other.bulk_ = nullptr;
-  other.bulk_length_ = 0;
-}
-
-Xstring::~Xstring() { reset(); }
 
 Xstring& Xstring::operator=(const Xstring& other) {
   if (this != &other) *this = Xstring(other);
-  return *this;
-}
-
-Xstring& Xstring::operator=(Xstring&& other) noexcept {
-  std::swap(buffer_, other.buffer_);
-  std::swap(length_, other.length_);
-  std::swap(capacity_, other.capacity_);
-  std::swap(bulk_, other.bulk_);
-  std::swap(bulk_length_, other.bulk_length_);
   return *this;
 }
 
@@ -261,9 +238,8 @@ void Xstring::assignUnits(const char16_t* text) {
 void Xstring::appendUnits(const char16_t* units, int count) {
   if (bulk_) {  // become an owned copy of the view first
     const char16_t* view = bulk_;
-    const int view_length = bulk_length_;
+    const int view_length = length_;
     bulk_ = nullptr;
-    bulk_length_ = 0;
     length_ = 0;
     appendUnits(view, view_length);
   }
@@ -304,13 +280,14 @@ void Xstring::grow(int length) {
   capacity_ = capacity;
 }
 
+void Xstring::release(char16_t* buffer) { Memory::release(buffer); }
+
 void Xstring::reset() {
-  if (buffer_) Memory::release(buffer_);
+  if (buffer_) release(buffer_);
   buffer_ = nullptr;
   length_ = -1;
   capacity_ = 0;
   bulk_ = nullptr;
-  bulk_length_ = 0;
 }
 
 Xstring operator+(const Xstring& a, const Xstring& b) {

@@ -161,7 +161,9 @@ class ARXP_EXPORT Attr : public Node {
  public:
   ~Attr() override;
   Node* cloneNode(bool deep) const override;
-  Xstring getLocalName() const override { return local_; }
+  Xstring getLocalName() const override {
+    return local_start_ < 0 ? Xstring() : name_.substr(local_start_);
+  }
   Xstring getNamespaceURI() const override { return uri_; }
   Xstring getNodeName() const override { return name_; }
   short getNodeType() const override { return ATTRIBUTE_NODE; }
@@ -180,9 +182,10 @@ class ARXP_EXPORT Attr : public Node {
   friend class Document;
   friend class Element;
   friend class NamedNodeMap;
-  Attr(Document* owner, const Xstring& name, const Xstring& uri, const Xstring& local);
+  Attr(Document* owner, const Xstring& name, const Xstring& uri, int local_start);
 
-  Xstring name_, uri_, local_, value_;
+  Xstring name_, uri_, value_;
+  int local_start_;  // where the local name begins in name_; -1: made without namespace
   bool specified_ = true;
   Element* element_ = nullptr;
 };
@@ -193,7 +196,9 @@ class ARXP_EXPORT Element : public Node {
   ~Element() override;
   Node* cloneNode(bool deep) const override;
   NamedNodeMap* getAttributes() const override;
-  Xstring getLocalName() const override { return local_; }
+  Xstring getLocalName() const override {
+    return local_start_ < 0 ? Xstring() : name_.substr(local_start_);
+  }
   Xstring getNamespaceURI() const override { return uri_; }
   Xstring getNodeName() const override { return name_; }
   short getNodeType() const override { return ELEMENT_NODE; }
@@ -216,9 +221,10 @@ class ARXP_EXPORT Element : public Node {
 
  private:
   friend class Document;
-  Element(Document* owner, const Xstring& name, const Xstring& uri, const Xstring& local);
+  Element(Document* owner, const Xstring& name, const Xstring& uri, int local_start);
 
-  Xstring name_, uri_, local_;
+  Xstring name_, uri_;
+  int local_start_;  // where the local name begins in name_; -1: made without namespace
   mutable NamedNodeMap attributes_;
 };
 

@@ -40,6 +40,8 @@ class ARXP_EXPORT ByteInput {
   bool fill(std::size_t count);
   // No byte follows limit().
   bool atEnd() const { return at_end_; }
+  // The size of the whole input when known (a memory block, a regular file), else 0.
+  std::size_t sizeHint() const { return size_hint_; }
 
  private:
   static constexpr std::size_t kChunk = 64 * 1024;
@@ -51,6 +53,7 @@ class ARXP_EXPORT ByteInput {
   const std::uint8_t* limit_ = nullptr;
   bool at_end_ = true;
   bool open_ = true;
+  std::size_t size_hint_ = 0;
 };
 
 struct DetectedEncoding {

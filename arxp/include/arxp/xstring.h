@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <utility>
 
 #include "arxp/export.h"
 
@@ -24,14 +25,35 @@ class ARXP_EXPORT Xstring {
   Xstring(const char16_t* text);  // NOLINT(google-explicit-constructor)
   // A bulk view of caller-owned UTF-16 data, which must outlive the string. Taken as
   // it is: no line-end changes, no terminating zero needed.
-  Xstring(const char16_t* data, int length);
-  // Copies own their units, also when `other` is a bulk view.
+  // (Inline, as the moves and the destructor: the parser makes and drops such
+  // views for every name and value it delivers.)
+  Xstring(const char16_t* data, int length) noexcept
+      : length_(data ? (length > 0 ? length : 0) : -1), bulk_(data) {}
+  // Copies own their units, also when `other` is a bulk view; their buffer holds
+  // just the units.
   Xstring(const Xstring& other);
-  Xstring(Xstring&& other) noexcept;
-  ~Xstring();
+  Xstring(Xstring&& other) noexcept
+      : buffer_(other.buffer_),
+        length_(other.length_),
+        capacity_(other.capacity_),
+        bulk_(other.bulk_) {
+    other.buffer_ = nullptr;
+    other.length_ = -1;
+    other.capacity_ = 0;
+    other.bulk_ = nullptr;
+  }
+  ~Xstring() {
+    if (buffer_) release(buffer_);
+  }
 
   Xstring& operator=(const Xstring& other);
-  Xstring& operator=(Xstring&& other) noexcept;
+  Xstring& operator=(Xstring&& other) noexcept {
+    std::swap(buffer_, other.buffer_);
+    std::swap(length_, other.length_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(bulk_, other.bulk_);
+    return *this;
+  }
   Xstring& operator=(const char* text);
   Xstring& operator=(const char16_t* text);
 
@@ -49,8 +71,8 @@ class ARXP_EXPORT Xstring {
   bool operator==(const Xstring& other) const;
   bool operator!=(const Xstring& other) const { return !(*this == other); }
 
-  int length() const { return bulk_ ? bulk_length_ : length_; }
-  bool isNull() const { return !bulk_ && length_ < 0; }
+  int length() const { return length_; }
+  bool isNull() const { return length_ < 0; }
   bool isBulk() const { return bulk_ != nullptr; }
   // The units; zero-terminated unless the string is a bulk view. Never null.
   const char16_t* data() const;
@@ -99,13 +121,13 @@ class ARXP_EXPORT Xstring {
   void appendUnits(const char16_t* units, int count);
   void grow(int length);
   void reset();
+  static void release(char16_t* buffer);
   const char* convertToScratch(int encoding) const;
 
-  char16_t* buffer_ = nullptr;  // owned units, zero-terminated
-  int length_ = -1;             // owned length; -1 marks the null string
+  char16_t* buffer_ = nullptr;  // owned units, zero-terminated; none for a bulk view
+  int length_ = -1;             // units (owned or viewed); -1 marks the null string
   int capacity_ = 0;            // units the buffer holds before its terminating zero
   const char16_t* bulk_ = nullptr;
-  int bulk_length_ = 0;
 };
 
 ARXP_EXPORT Xstring operator+(const Xstring& a, const Xstring& b);
