@@ -642,7 +642,7 @@ class Scanner final : public ParsePosition {
     events_.elementDecl(X(name), X(model));
   }
 
-  // A content specification: EMPTY, ANY, mixed content or element content. The
+  // An element declaration's content: EMPTY, ANY, mixed content or element content. The
   // model comes back without white space, as the declaration handler reports it.
   Units parseContentSpec() {
     if (skip(u"EMPTY")) return u"EMPTY";
