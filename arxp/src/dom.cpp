@@ -117,24 +117,51 @@ bool Node::acceptsChild(short type) const {
 
 Node* Node::appendChild(Node* child) { return insertBefore(child, nullptr); }
 
-Node* Node::insertBefore(Node* child, Node* reference) {
+void Node::checkInsertion(const Node* child) const {
   if (child->document() != document())
     throw DOMException(DOMException::WRONG_DOCUMENT_ERR, "new child node document is different");
-  if (!acceptsChild(child->getNodeType()))
-    throw DOMException(DOMException::HIERARCHY_REQUEST_ERR, "new child node is not acceptable");
   for (const Node* up = this; up; up = up->parent_)
     if (up == child)
       throw DOMException(DOMException::HIERARCHY_REQUEST_ERR, "new child node is not acceptable");
+  bool acceptable = true;
+  if (child->getNodeType() == DOCUMENT_FRAGMENT_NODE) {
+    int elements = 0;
+    for (const Node* c = child->first_; c; c = c->next_) {
+      acceptable = acceptable && acceptsChild(c->getNodeType());
+      if (c->getNodeType() == ELEMENT_NODE) ++elements;
+    }
+    // A document takes one element at most.
+    if (getNodeType() == DOCUMENT_NODE && elements > 1) acceptable = false;
+  } else {
+    acceptable = acceptsChild(child->getNodeType());
+  }
+  if (!acceptable)
+    throw DOMException(DOMException::HIERARCHY_REQUEST_ERR, "new child node is not acceptable");
+}
+
+Node* Node::insertBefore(Node* child, Node* reference) {
+  checkInsertion(child);
   if (reference && reference->parent_ != this)
     throw DOMException(DOMException::NOT_FOUND_ERR, "ref child node not found");
+  if (child->getNodeType() == DOCUMENT_FRAGMENT_NODE) {
+    while (Node* moved = child->first_) {
+      child->unlink(moved);
+      link(moved, reference);
+    }
+    return child;
+  }
   if (child == reference) return child;
   if (child->parent_) child->parent_->unlink(child);
+  link(child, reference);
+  return child;
+}
+
+void Node::link(Node* child, Node* reference) {
   child->parent_ = this;
   child->next_ = reference;
   child->previous_ = reference ? reference->previous_ : last_;
   (child->previous_ ? child->previous_->next_ : first_) = child;
   (reference ? reference->previous_ : last_) = child;
-  return child;
 }
 
 void Node::unlink(Node* child) {
@@ -388,6 +415,9 @@ Node* Comment::cloneNode(bool) const { return getOwnerDocument()->createComment(
 Node* ProcessingInstruction::cloneNode(bool) const {
   return getOwnerDocument()->createProcessingInstruction(target_, data_);
 }
+Node* DocumentFragment::cloneNode(bool deep) const {
+  return getOwnerDocument()->importNode(this, deep);
+}
 Node* DocumentType::cloneNode(bool) const {
   return getOwnerDocument()->createDocumentType(name_, public_id_, system_id_);
 }
@@ -421,6 +451,13 @@ Node* Document::importNode(const Node* node, bool deep) {
       auto* from = static_cast<const Attr*>(node);
       Attr* made = new Attr(this, from->getName(), from->getNamespaceURI(), from->getLocalName());
       made->setValue(from->getValue());
+      return made;
+    }
+    case DOCUMENT_FRAGMENT_NODE: {
+      DocumentFragment* made = createDocumentFragment();
+      if (deep)
+        for (const Node* child = node->getFirstChild(); child; child = child->getNextSibling())
+          made->appendChild(importNode(child, true));
       return made;
     }
     case TEXT_NODE: return createTextNode(node->getNodeValue());
@@ -465,6 +502,7 @@ Attr* Document::createAttributeNS(const Xstring& uri, const Xstring& qname) {
 
 Text* Document::createTextNode(const Xstring& data) { return new Text(this, data); }
 Comment* Document::createComment(const Xstring& data) { return new Comment(this, data); }
+DocumentFragment* Document::createDocumentFragment() { return new DocumentFragment(this); }
 CDATASection* Document::createCDATASection(const Xstring& data) {
   return new CDATASection(this, data);
 }

@@ -14,6 +14,7 @@ namespace arxp {
 
 class Attr;
 class Document;
+class DocumentFragment;
 class Element;
 class NamedNodeMap;
 class NodeList;
@@ -104,6 +105,8 @@ class ARXP_EXPORT Node {
   explicit Node(Document* owner) : owner_(owner) {}
   // Whether a node of `type` may be a child of this node.
   bool acceptsChild(short type) const;
+  // Throws unless `child` (or each child of a fragment) may be inserted here.
+  void checkInsertion(const Node* child) const;
   // The document this node belongs to (the document itself for a Document).
   Document* document() const;
 
@@ -111,6 +114,8 @@ class ARXP_EXPORT Node {
   friend class Document;
   friend class DOMImplementation;
   void unlink(Node* child);
+  // Puts `child` before `reference` (at the end for nullptr); no checks.
+  void link(Node* child, Node* reference);
 
   Document* owner_;
   Node* parent_ = nullptr;
@@ -294,6 +299,18 @@ class ARXP_EXPORT ProcessingInstruction : public Node {
   Xstring target_, data_;
 };
 
+// A lightweight holder of nodes: inserting it inserts its children instead.
+class ARXP_EXPORT DocumentFragment : public Node {
+ public:
+  Node* cloneNode(bool deep) const override;
+  Xstring getNodeName() const override { return "#document-fragment"; }
+  short getNodeType() const override { return DOCUMENT_FRAGMENT_NODE; }
+
+ private:
+  friend class Document;
+  explicit DocumentFragment(Document* owner) : Node(owner) {}
+};
+
 class ARXP_EXPORT DocumentType : public Node {
  public:
   friend class DOMImplementation;
@@ -326,6 +343,7 @@ class ARXP_EXPORT Document : public Node {
   Attr* createAttributeNS(const Xstring& uri, const Xstring& qname);
   Text* createTextNode(const Xstring& data);
   Comment* createComment(const Xstring& data);
+  DocumentFragment* createDocumentFragment();
   CDATASection* createCDATASection(const Xstring& data);
   ProcessingInstruction* createProcessingInstruction(const Xstring& target, const Xstring& data);
   DocumentType* createDocumentType(const Xstring& name, const Xstring& public_id,
