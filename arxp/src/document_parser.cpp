@@ -256,7 +256,8 @@ class Scanner final : public ParsePosition {
     const Xstring resolved = resolveSystemId(X(entity.system_id), X(entity.base));
     std::unique_ptr<ByteInput> input;
     if (options_.opener)
-      input = options_.opener->open(X(entity.public_id), X(entity.system_id), resolved);
+      input = options_.opener->open(NullOr(entity.public_id, !entity.public_id.empty()),
+                                    X(entity.system_id), resolved);
     if (!input) {
       std::vector<char> path(resolved.mbcsCapacity(osEncoding()));
       resolved.os_str(path.data());
@@ -910,8 +911,12 @@ class Scanner final : public ParsePosition {
     const bool predefined = !parameter && (name == u"lt" || name == u"gt" || name == u"amp" ||
                                            name == u"apos" || name == u"quot");
     if (predefined) return;
-    if (table.count(name))
+    // The internal subset, read first, may declare what an external entity then
+    // declares again: the first declaration binds, as in XML.
+    if (table.count(name)) {
+      if (inExternalEntity()) return;
       fail(ARXPException::SYNTAX_ERR, "entity decl name (%s) already registered", name);
+    }
     const Units reported = ReportedName(entity);
     if (!entity.notation.empty()) {
       events_.unparsedEntityDecl(X(reported), NullOr(entity.public_id, public_id.data()),
