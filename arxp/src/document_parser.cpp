@@ -765,8 +765,9 @@ class Scanner final : public ParsePosition {
     }
   }
 
-  // A parameter-entity reference between declarations: an internal entity's
-  // declarations are read; an external one is not, and from then on undeclared
+  // A parameter-entity reference between declarations: the entity's declarations
+  // are read. One that is not read (external with the feature off, or undeclared
+  // where an unread part may declare it) is skipped, and from then on undeclared
   // general entities are no error (they may be declared there).
   void parseParameterReference() {
     if (!atNameStart()) fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal parameter reference");
@@ -777,12 +778,14 @@ class Scanner final : public ParsePosition {
       if (!has_external_subset_ && !unread_parameter_entities_)
         fail(ARXPException::INVALID_ENTITY_REF_ERR, "entity name (%s) not found", name);
       unread_parameter_entities_ = true;
+      events_.skippedEntity(X(u"%" + Units(name)));
       return;
     }
     Entity& entity = found->second;
     if (entity.external) {
       if (!options_.external_parameter_entities) {
         unread_parameter_entities_ = true;
+        events_.skippedEntity(X(ReportedName(entity)));
         return;
       }
       load(entity);

@@ -499,6 +499,10 @@ void DocumentType::addAttributeDeclaration(const AttributeDeclaration& declarati
   attributes_.push_back(declaration);
 }
 
+void DocumentType::addUnreadParameterEntity(const ParameterEntityReference& reference) {
+  unread_parameter_entities_.push_back(reference);
+}
+
 // Whatever the depth asked for, an entity reference brings the entity's nodes
 // (it means nothing without them); an entity and a notation copy their own.
 Node* Entity::cloneNode(bool deep) const { return getOwnerDocument()->importNode(this, deep); }
@@ -583,6 +587,7 @@ Node* Document::importNode(const Node* node, bool deep) {
         made->notations_.nodes_.push_back(importNode(notation, false));
       made->elements_ = from->elements_;
       made->attributes_ = from->attributes_;
+      made->unread_parameter_entities_ = from->unread_parameter_entities_;
       return made;
     }
     default: throw DOMException(DOMException::NOT_SUPPORTED_ERR, "invalid node type");

@@ -1,7 +1,7 @@
 // DOMParser: builds a Document from the parser core's events.
 #include <cstring>
 #include <memory>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "arxp/diagnostics.h"
@@ -62,7 +62,9 @@ class TreeBuilder final : public ParseEvents {
   }
   void externalEntityDecl(const Xstring& name, const Xstring& public_id,
                           const Xstring& system_id) override {
-    if (IsParameterEntity(name)) external_parameter_entities_.insert(Units(name));
+    if (IsParameterEntity(name))
+      external_parameter_entities_.emplace(
+          Units(name), ParameterEntityReference{name.substr(1), public_id, system_id});
     declareEntity(name, public_id, system_id, Xstring(), Xstring());
   }
   void unparsedEntityDecl(const Xstring& name, const Xstring& public_id, const Xstring& system_id,
@@ -115,9 +117,19 @@ class TreeBuilder final : public ParseEvents {
     }
   }
   // An entity that was not read stays a reference, whatever the setting: there is
-  // nothing to put in its place.
+  // nothing to put in its place. A parameter entity that was not read is noted in
+  // the document type, so that the written subset refers to it again.
   void skippedEntity(const Xstring& name) override {
-    append(document_->createEntityReference(name));
+    if (!IsParameterEntity(name)) {
+      append(document_->createEntityReference(name));
+      return;
+    }
+    if (external_dtd_depth_ > 0) return;
+    const auto declared = external_parameter_entities_.find(Units(name));
+    doctype_->addUnreadParameterEntity(
+        declared != external_parameter_entities_.end()
+            ? declared->second
+            : ParameterEntityReference{name.substr(1), Xstring(), Xstring()});
   }
   void startElement(const Xstring& uri, const Xstring& local, const Xstring& qname,
                     const std::vector<ParsedAttribute>& attributes) override {
@@ -182,7 +194,7 @@ class TreeBuilder final : public ParseEvents {
   DocumentType* doctype_ = nullptr;
   bool in_cdata_ = false;
   int external_dtd_depth_ = 0;  // inside the external subset or an external parameter entity
-  std::unordered_set<std::u16string> external_parameter_entities_;
+  std::unordered_map<std::u16string, ParameterEntityReference> external_parameter_entities_;
   std::vector<Expansion> expansions_;
 };
 

@@ -194,7 +194,9 @@ class Serializer {
       auto* notation = static_cast<const Notation*>(d->getNotations()->item(i));
       if (notation->isDeclaredInternally()) notations.push_back(notation);
     }
-    if (elements.empty() && attributes.empty() && entities.empty() && notations.empty()) {
+    const std::vector<ParameterEntityReference>& unread = d->getUnreadParameterEntities();
+    if (elements.empty() && attributes.empty() && entities.empty() && notations.empty() &&
+        unread.empty()) {
       raw(">");
       return;
     }
@@ -245,6 +247,22 @@ class Serializer {
       raw(n->getNodeName());
       externalId(n->getPublicId(), n->getSystemId());
       raw(">");
+    }
+    // Each declared once, before its first reference.
+    std::vector<const Xstring*> declared;
+    for (const ParameterEntityReference& r : unread) {
+      bool seen = false;
+      for (const Xstring* name : declared) seen = seen || *name == r.name;
+      if (!seen && !r.system_id.isNull()) {
+        raw("<!ENTITY % ");
+        raw(r.name);
+        externalId(r.public_id, r.system_id);
+        raw(">");
+        declared.push_back(&r.name);
+      }
+      raw("%");
+      raw(r.name);
+      raw(";");
     }
     raw("]>");
   }

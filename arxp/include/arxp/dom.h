@@ -394,6 +394,12 @@ struct ElementDeclaration {
   Xstring name, model;
 };
 
+// A parameter-entity reference of the internal subset whose entity was not read,
+// with the entity's identifiers when it is declared (null otherwise).
+struct ParameterEntityReference {
+  Xstring name, public_id, system_id;
+};
+
 // An attribute-list declaration of the internal subset, one attribute: mode is
 // "#REQUIRED", "#IMPLIED", "#FIXED" or null; value is the default or null.
 struct AttributeDeclaration {
@@ -414,6 +420,9 @@ class ARXP_EXPORT DocumentType : public Node {
   NamedNodeMap* getNotations() const { return &notations_; }
   const std::vector<ElementDeclaration>& getElementDeclarations() const { return elements_; }
   const std::vector<AttributeDeclaration>& getAttributeDeclarations() const { return attributes_; }
+  const std::vector<ParameterEntityReference>& getUnreadParameterEntities() const {
+    return unread_parameter_entities_;
+  }
 
   // Building the type (the parser does). The first declaration of a name binds,
   // as in XML: these return whether the node was taken; the type owns what it takes.
@@ -421,6 +430,7 @@ class ARXP_EXPORT DocumentType : public Node {
   bool addNotation(Notation* notation);
   void addElementDeclaration(const ElementDeclaration& declaration);
   void addAttributeDeclaration(const AttributeDeclaration& declaration);
+  void addUnreadParameterEntity(const ParameterEntityReference& reference);
   // Gives the entity of that name, while it has no nodes, copies of the children
   // of `source` (the parser does at the entity's first reference).
   void fillEntity(const Xstring& name, const Node* source);
@@ -434,6 +444,7 @@ class ARXP_EXPORT DocumentType : public Node {
   mutable NamedNodeMap entities_, notations_;
   std::vector<ElementDeclaration> elements_;
   std::vector<AttributeDeclaration> attributes_;
+  std::vector<ParameterEntityReference> unread_parameter_entities_;
 };
 
 class ARXP_EXPORT Document : public Node {
