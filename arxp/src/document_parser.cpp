@@ -723,6 +723,9 @@ class Scanner final : public ParsePosition {
       ++p_;
     }
     if (!complete) return true;
+    // A replacement that brings a reference again would expand without end.
+    if (expanded_declaration_.in_use)
+      fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal parameter entity reference");
     expanded_declaration_.value = std::move(expanded);
     pushFrame(expanded_declaration_);
     return true;

@@ -174,6 +174,22 @@ TEST_F(ExternalEntityTest, ParameterEntitiesConditionalSectionsAndReferencesInDe
             "<r a=v>{modedraftmode}{bothABboth}</>");
 }
 
+TEST_F(ExternalEntityTest, UnreadParameterEntitiesAreReportedAsSkipped) {
+  parser_.setFeature(sax_names::kExternalParameterEntities, false);
+  write("pe.xml", "<!DOCTYPE r [<!ENTITY % p SYSTEM 'missing.ent'>%p;%q;]><r>&u;</r>");
+  EXPECT_EQ(saxParse("pe.xml"), "?%p?%q<r>?u</>");
+  EXPECT_TRUE(recorder_.resolved.empty());
+}
+
+TEST_F(ExternalEntityTest, AReferenceThatReturnsThroughItsOwnReplacementFails) {
+  write("loop.dtd", "<!ENTITY % a '&#37;a;'><!ELEMENT x %a;>");
+  write("pe-loop.xml", "<!DOCTYPE r SYSTEM 'loop.dtd'><r/>");
+  EXPECT_EQ(saxFailure("pe-loop.xml"), "9 illegal parameter entity reference");
+  write("self.dtd", "<!ENTITY % self SYSTEM 'self.dtd'>%self;");
+  write("pe-self.xml", "<!DOCTYPE r SYSTEM 'self.dtd'><r/>");
+  EXPECT_EQ(saxFailure("pe-self.xml"), "9 recursive entity reference (self)");
+}
+
 TEST_F(ExternalEntityTest, TheTextDeclarationIsChecked) {
   write("bad.xml", "<!DOCTYPE r [<!ENTITY e SYSTEM 'e.xml'>]><r>&e;</r>");
   write("e.xml", "<?xml version='1.0'?>text");
