@@ -267,7 +267,11 @@ class Scanner final : public ParsePosition {
       fail(ARXPException::FILE_OPEN_ERR, "system id (%s) can't open", entity.system_id);
     // Reports while reading point at the reference in the document.
     frames_.push_back({p_, end_, &entity, open_.size()});
-    const DetectedEncoding detected = detectEncoding(*input);
+    // An entity may be shorter than the four bytes that tell a document's encoding:
+    // then it is UTF-8.
+    const DetectedEncoding detected = input->fill(4)
+                                          ? detectEncoding(*input)
+                                          : DetectedEncoding{kEncodingUtf8, kByteOrderNone, 0};
     CharReader reader(*input, detected.encoding, detected.byte_order);
     Units text;
     const Declaration found = readDeclaration(reader, text);
@@ -676,51 +680,65 @@ class Scanner final : public ParsePosition {
     return &entity;
   }
 
+  // Whether a parameter-entity reference starts at `at` (not the "%" of a
+  // parameter-entity declaration).
+  bool referenceAt(const char16_t* at) const {
+    return *at == '%' && at + 1 < end_ && !IsSpace(at[1]);
+  }
+
   // In external entities, parameter-entity references may stand inside a markup
-  // declaration. When the declaration at p_ has some, it is read with them
-  // replaced (each padded with a space) and then parsed from that copy; returns
-  // whether it was. A declaration that refers to an entity not read is skipped.
+  // declaration, and even bring its end. When the declaration at p_ has some, it
+  // is read with them replaced (each padded with a space) and then parsed from
+  // that copy; returns whether it was. A declaration that refers to an entity not
+  // read is skipped.
   bool expandDeclarationReferences() {
-    const char16_t* scan = p_ + 2;
+    char16_t quote = 0;
     bool references = false;
-    for (char16_t quote = 0; scan < end_ && (quote || *scan != '>'); ++scan) {
+    for (const char16_t* scan = p_ + 2; !references && scan < end_ && (quote || *scan != '>');
+         ++scan) {
       if (quote) {
         if (*scan == quote) quote = 0;
       } else if (*scan == '"' || *scan == '\'') {
         quote = *scan;
-      } else if (*scan == '%' && scan + 1 < end_ && !IsSpace(scan[1])) {
-        references = true;
+      } else {
+        references = referenceAt(scan);
       }
     }
     if (!references) return false;
-    if (scan >= end_) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
     Units expanded;
     bool complete = true;
-    for (char16_t quote = 0; p_ <= scan;) {
-      const char16_t c = *p_;
-      if (!quote && c == '%' && p_ + 1 < end_ && !IsSpace(p_[1])) {
-        ++p_;
-        const View name = parseName();
-        if (!skip(u";"))
-          fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal parameter entity reference");
-        const Entity* entity = parameterEntity(name);
-        if (!entity) {
-          complete = false;
-          continue;
-        }
-        chargeExpansion(*entity);
-        expanded += u' ';
-        expanded += entity->value;
-        expanded += u' ';
+    bool closed = false;
+    quote = 0;
+    // One unit of the declaration; a ">" outside literals ends it.
+    const auto take = [&](char16_t c) {
+      expanded += c;
+      if (quote) {
+        if (c == quote) quote = 0;
+      } else if (c == '"' || c == '\'') {
+        quote = c;
+      } else {
+        closed = c == '>';
+      }
+    };
+    while (!closed) {
+      if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
+      if (quote || !referenceAt(p_)) {
+        take(*p_++);
         continue;
       }
-      if (quote && c == quote) {
-        quote = 0;
-      } else if (!quote && (c == '"' || c == '\'')) {
-        quote = c;
-      }
-      expanded += c;
       ++p_;
+      const View name = parseName();
+      if (!skip(u";"))
+        fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal parameter entity reference");
+      const Entity* entity = parameterEntity(name);
+      if (!entity) {
+        complete = false;
+        continue;
+      }
+      chargeExpansion(*entity);
+      take(u' ');
+      for (std::size_t i = 0; i < entity->value.size() && !closed; ++i) take(entity->value[i]);
+      if (!closed) take(u' ');
     }
     if (!complete) return true;
     // A replacement that brings a reference again would expand without end.
@@ -731,25 +749,29 @@ class Scanner final : public ParsePosition {
     return true;
   }
 
-  // "<![" INCLUDE or IGNORE (possibly through a parameter entity) "[".
+  // "<![" INCLUDE or IGNORE "[": the keyword, and even the "[", may come from a
+  // parameter entity.
   void parseConditionalSection() {
     skipSpace();
-    Units keyword;
+    Entity* keyword_entity = nullptr;
     if (skip(u"%")) {
       const View name = parseName();
       if (!skip(u";"))
         fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal parameter entity reference");
-      const Entity* entity = parameterEntity(name);
-      if (entity) {
-        const View value(entity->value);
-        const std::size_t first = value.find_first_not_of(u" \t\n\r");
-        const std::size_t last = value.find_last_not_of(u" \t\n\r");
-        if (first != View::npos) keyword = value.substr(first, last - first + 1);
-      }
-    } else {
-      keyword = parseName();
+      keyword_entity = parameterEntity(name);
+      if (!keyword_entity)
+        fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal parameter entity reference");
+      pushFrame(*keyword_entity);
+      events_.startEntity(X(ReportedName(*keyword_entity)));
+      skipSpace();
     }
+    const Units keyword(parseName());
     skipSpace();
+    if (keyword_entity && atEnd() && frames_.back().entity == keyword_entity) {
+      popFrame();
+      events_.endEntity(X(ReportedName(*keyword_entity)));
+      skipSpace();
+    }
     expect(u"[", ARXPException::SYNTAX_ERR, "parse error");
     if (keyword == u"INCLUDE") {
       ++conditional_depth_;

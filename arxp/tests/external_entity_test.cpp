@@ -170,7 +170,7 @@ TEST_F(ExternalEntityTest, ParameterEntitiesConditionalSectionsAndReferencesInDe
   }
   write("decls.ent", bytes);
   EXPECT_EQ(saxParse("p.xml"),
-            "{%decls%decls}N(png|image/png|-)U(pic|-|p.png|png)"
+            "{%decls{%draft%draft}{%final%final}%decls}N(png|image/png|-)U(pic|-|p.png|png)"
             "<r a=v>{modedraftmode}{bothABboth}</>");
 }
 
@@ -188,6 +188,19 @@ TEST_F(ExternalEntityTest, AReferenceThatReturnsThroughItsOwnReplacementFails) {
   write("self.dtd", "<!ENTITY % self SYSTEM 'self.dtd'>%self;");
   write("pe-self.xml", "<!DOCTYPE r SYSTEM 'self.dtd'><r/>");
   EXPECT_EQ(saxFailure("pe-self.xml"), "9 recursive entity reference (self)");
+}
+
+TEST_F(ExternalEntityTest, ShortEntitiesAndReferencesThatEndADeclarationOrOpenASection) {
+  write("short.dtd", "");
+  write("x.txt", "ab");  // too short to tell an encoding by: UTF-8
+  write("short.xml", "<!DOCTYPE r SYSTEM 'short.dtd' [<!ENTITY x SYSTEM 'x.txt'>]><r>&x;</r>");
+  EXPECT_EQ(saxParse("short.xml"), "{[dtd][dtd]}<r>{xabx}</>");
+  write("close.dtd",
+        "<!ENTITY % end '>'><!ENTITY % open 'INCLUDE['>"
+        "<!ELEMENT r ANY %end;<![ %open; <!ATTLIST r a CDATA 'v'> ]]>");
+  write("close.xml", "<!DOCTYPE r SYSTEM 'close.dtd'><r/>");
+  recorder_.events.clear();
+  EXPECT_EQ(saxParse("close.xml"), "{[dtd]{%open%open}[dtd]}<r a=v></>");
 }
 
 TEST_F(ExternalEntityTest, TheTextDeclarationIsChecked) {
