@@ -2,6 +2,7 @@
 #include <cstring>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "arxp/diagnostics.h"
@@ -52,9 +53,12 @@ class TreeBuilder final : public ParseEvents {
   void elementDecl(const Xstring& name, const Xstring& model) override {
     if (external_dtd_depth_ == 0) doctype_->addElementDeclaration({name, model});
   }
+  // The first declaration of an attribute binds: a later one, which would bind
+  // if the written subset (without the external parts) were parsed, is left out.
   void attributeDecl(const Xstring& element, const Xstring& name, const Xstring& type,
                      const Xstring& mode, const Xstring& value) override {
-    if (external_dtd_depth_ == 0)
+    const bool first = declared_attributes_.insert(Units(element) + u' ' + Units(name)).second;
+    if (first && external_dtd_depth_ == 0)
       doctype_->addAttributeDeclaration({element, name, type, mode, value});
   }
   void internalEntityDecl(const Xstring& name, const Xstring& value) override {
@@ -196,6 +200,7 @@ class TreeBuilder final : public ParseEvents {
   int external_dtd_depth_ = 0;  // inside the external subset or an external parameter entity
   std::unordered_map<std::u16string, ParameterEntityReference> external_parameter_entities_;
   std::vector<Expansion> expansions_;
+  std::unordered_set<std::u16string> declared_attributes_;  // element, space, attribute
 };
 
 // Owns a document until the parse has succeeded.

@@ -254,3 +254,24 @@ TEST_F(ExternalEntityTest, TheTreeKeepsExternalDeclarationsOutOfTheWrittenSubset
 
 }  // namespace
 }  // namespace arxp
+
+namespace arxp {
+namespace {
+
+TEST(ExternalDeclarationTest, AnAttributeDeclaredExternallyFirstIsNotWrittenFromTheSubset) {
+  const std::filesystem::path dir = tgx::test::MakeTempDir("arxp_shadow");
+  std::ofstream(dir / "shadow.ent") << "<!ATTLIST r a CDATA #IMPLIED>";
+  std::ofstream(dir / "shadow.xml") << "<!DOCTYPE r [<!ENTITY % e SYSTEM 'shadow.ent'>%e;"
+                                       "<!ATTLIST r a CDATA 'internal' b CDATA 'v'>]><r/>";
+  DOMParser parser;
+  Document* doc = parser.parse((dir / "shadow.xml").string().c_str());
+  EXPECT_FALSE(doc->getDocumentElement()->hasAttribute("a"));
+  char16_t buffer[256];
+  int length = sizeof buffer;
+  parser.write(doc, buffer, &length);
+  EXPECT_EQ(Ascii(Xstring(buffer)), "<!DOCTYPE r [<!ATTLIST r b CDATA \"v\">]><r b=\"v\"/>");
+  parser.free(doc);
+}
+
+}  // namespace
+}  // namespace arxp
