@@ -467,7 +467,15 @@ Node* ProcessingInstruction::cloneNode(bool) const {
 Node* DocumentFragment::cloneNode(bool deep) const {
   return getOwnerDocument()->importNode(this, deep);
 }
-Node* DocumentType::cloneNode(bool) const { return getOwnerDocument()->importNode(this, true); }
+Node* DocumentType::cloneNode(bool) const {
+  if (getOwnerDocument()) return getOwnerDocument()->importNode(this, true);
+  // A type made by DOMImplementation that no document has taken yet: its maps are
+  // empty, as only a document makes entities and notations.
+  auto* copy = new DocumentType(nullptr, name_, public_id_, system_id_);
+  copy->elements_ = elements_;
+  copy->attributes_ = attributes_;
+  return copy;
+}
 
 bool DocumentType::addEntity(Entity* entity) {
   if (entities_.getNamedItem(entity->getNodeName())) return false;

@@ -224,6 +224,16 @@ TEST_F(DOMEntityTest, CopiesKeepDeclarationsAndReferences) {
   parser_.free(doc);
 }
 
+TEST_F(DOMEntityTest, ADocumentTypeWithoutADocumentClones) {
+  DocumentType* type = parser_.getImplementation()->createDocumentType("r", "p", "r.dtd");
+  Node* copy = type->cloneNode(true);
+  EXPECT_EQ(copy->getOwnerDocument(), nullptr);
+  EXPECT_EQ(Ascii(static_cast<DocumentType*>(copy)->getSystemId()), "r.dtd");
+  EXPECT_EQ(static_cast<DocumentType*>(copy)->getEntities()->getLength(), 0);
+  parser_.freeNode(copy);
+  parser_.freeNode(type);
+}
+
 TEST_F(DOMEntityTest, WriterWritesTheInternalSubsetAndReferences) {
   parser_.setFeature(sax_names::kExternalParameterEntities, false);
   Document* doc = parse(
