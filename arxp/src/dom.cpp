@@ -117,16 +117,32 @@ bool Node::acceptsChild(short type) const {
 
 Node* Node::appendChild(Node* child) { return insertBefore(child, nullptr); }
 
+bool Node::acceptsChildrenOf(const Node* fragment) const {
+  int elements = 0;
+  for (const Node* n = fragment->first_; n; n = n->next_) {
+    if (!acceptsChild(n->getNodeType())) return false;
+    // A document takes one element, so a fragment may bring it one at most.
+    if (n->getNodeType() == ELEMENT_NODE && ++elements > 1 && getNodeType() == DOCUMENT_NODE)
+      return false;
+  }
+  return true;
+}
+
 Node* Node::insertBefore(Node* child, Node* reference) {
   if (child->document() != document())
     throw DOMException(DOMException::WRONG_DOCUMENT_ERR, "new child node document is different");
-  if (!acceptsChild(child->getNodeType()))
+  const bool fragment = child->getNodeType() == DOCUMENT_FRAGMENT_NODE;
+  if (!(fragment ? acceptsChildrenOf(child) : acceptsChild(child->getNodeType())))
     throw DOMException(DOMException::HIERARCHY_REQUEST_ERR, "new child node is not acceptable");
   for (const Node* up = this; up; up = up->parent_)
     if (up == child)
       throw DOMException(DOMException::HIERARCHY_REQUEST_ERR, "new child node is not acceptable");
   if (reference && reference->parent_ != this)
     throw DOMException(DOMException::NOT_FOUND_ERR, "ref child node not found");
+  if (fragment) {
+    while (Node* moved = child->first_) insertBefore(moved, reference);
+    return child;
+  }
   if (child == reference) return child;
   if (child->parent_) child->parent_->unlink(child);
   child->parent_ = this;
@@ -385,6 +401,9 @@ Node* CDATASection::cloneNode(bool) const {
   return getOwnerDocument()->createCDATASection(getData());
 }
 Node* Comment::cloneNode(bool) const { return getOwnerDocument()->createComment(getData()); }
+Node* DocumentFragment::cloneNode(bool deep) const {
+  return getOwnerDocument()->importNode(this, deep);
+}
 Node* ProcessingInstruction::cloneNode(bool) const {
   return getOwnerDocument()->createProcessingInstruction(target_, data_);
 }
@@ -398,9 +417,7 @@ Document::Document() : Node(nullptr) {}
 
 Node* Document::cloneNode(bool deep) const {
   Document* copy = new Document();
-  if (deep)
-    for (const Node* child = getFirstChild(); child; child = child->getNextSibling())
-      copy->appendChild(copy->importNode(child, true));
+  if (deep) copy->importChildren(this, copy);
   return copy;
 }
 
@@ -412,9 +429,12 @@ Node* Document::importNode(const Node* node, bool deep) {
           new Element(this, from->getTagName(), from->getNamespaceURI(), from->getLocalName());
       for (const Attr* a : from->attributes_.nodes_)
         made->setAttributeNode(static_cast<Attr*>(importNode(a, true)));
-      if (deep)
-        for (const Node* child = node->getFirstChild(); child; child = child->getNextSibling())
-          made->appendChild(importNode(child, true));
+      if (deep) importChildren(node, made);
+      return made;
+    }
+    case DOCUMENT_FRAGMENT_NODE: {
+      DocumentFragment* made = createDocumentFragment();
+      if (deep) importChildren(node, made);
       return made;
     }
     case ATTRIBUTE_NODE: {
@@ -435,6 +455,13 @@ Node* Document::importNode(const Node* node, bool deep) {
     default: throw DOMException(DOMException::NOT_SUPPORTED_ERR, "invalid node type");
   }
 }
+
+void Document::importChildren(const Node* from, Node* to) {
+  for (const Node* child = from->getFirstChild(); child; child = child->getNextSibling())
+    to->appendChild(importNode(child, true));
+}
+
+DocumentFragment* Document::createDocumentFragment() { return new DocumentFragment(this); }
 
 Element* Document::createElement(const Xstring& name) {
   CheckName(name, "invalid element name");

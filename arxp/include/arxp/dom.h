@@ -14,6 +14,7 @@ namespace arxp {
 
 class Attr;
 class Document;
+class DocumentFragment;
 class Element;
 class NamedNodeMap;
 class NodeList;
@@ -104,6 +105,8 @@ class ARXP_EXPORT Node {
   explicit Node(Document* owner) : owner_(owner) {}
   // Whether a node of `type` may be a child of this node.
   bool acceptsChild(short type) const;
+  // Whether all the children of a fragment may become children of this node.
+  bool acceptsChildrenOf(const Node* fragment) const;
   // The document this node belongs to (the document itself for a Document).
   Document* document() const;
 
@@ -312,6 +315,18 @@ class ARXP_EXPORT DocumentType : public Node {
   Xstring name_, public_id_, system_id_;
 };
 
+// A lightweight holder of nodes: inserting it inserts its children instead.
+class ARXP_EXPORT DocumentFragment : public Node {
+ public:
+  Node* cloneNode(bool deep) const override;
+  Xstring getNodeName() const override { return "#document-fragment"; }
+  short getNodeType() const override { return DOCUMENT_FRAGMENT_NODE; }
+
+ private:
+  friend class Document;
+  explicit DocumentFragment(Document* owner) : Node(owner) {}
+};
+
 class ARXP_EXPORT Document : public Node {
  public:
   Document();
@@ -322,6 +337,7 @@ class ARXP_EXPORT Document : public Node {
   // Names are checked as XML names ("invalid element name", ...: INVALID_CHARACTER_ERR).
   Element* createElement(const Xstring& name);
   Element* createElementNS(const Xstring& uri, const Xstring& qname);
+  DocumentFragment* createDocumentFragment();
   Attr* createAttribute(const Xstring& name);
   Attr* createAttributeNS(const Xstring& uri, const Xstring& qname);
   Text* createTextNode(const Xstring& data);
@@ -335,6 +351,10 @@ class ARXP_EXPORT Document : public Node {
   NodeList* getElementsByTagName(const Xstring& name) const;
   // A copy of a node of any document, belonging to this one and without a parent.
   Node* importNode(const Node* node, bool deep);
+
+ private:
+  // Appends copies of the children of `from` to `to`.
+  void importChildren(const Node* from, Node* to);
 };
 
 // Creates documents and document types, and tells which features the tree has.
