@@ -1,6 +1,9 @@
 #include "arxp/dom.h"
 
+#include <algorithm>
+
 #include "arxp/memory.h"
+#include "live.h"
 
 namespace arxp {
 namespace {
@@ -54,6 +57,9 @@ Xstring PrefixPart(const Xstring& qname) {
   return Xstring();
 }
 
+// The units of a string, none for a null one.
+int UnitCount(const Xstring& s) { return s.isNull() ? 0 : s.length(); }
+
 void CollectElements(const Node* root, const Xstring& name, std::vector<Node*>& out) {
   for (Node* n = root->getFirstChild(); n; n = n->getNextSibling()) {
     if (n->getNodeType() != Node::ELEMENT_NODE) continue;
@@ -84,16 +90,29 @@ void* Node::operator new(std::size_t size) { return Memory::allocate(size); }
 void Node::operator delete(void* block) { Memory::release(block); }
 
 Node::~Node() {
+  // Only the top of a freed subtree tells, and not through a virtual call: the
+  // derived parts are gone. A document has detached its live set already.
+  if (!parent_ && owner_ && owner_->live_) owner_->live_->destroying(this);
+  deleteChildren();
+  delete children_;
+}
+
+void Node::deleteChildren() {
   for (Node* child = first_; child;) {
     Node* next = child->next_;
     delete child;
     child = next;
   }
-  delete children_;
+  first_ = last_ = nullptr;
 }
 
 Document* Node::document() const {
   return getNodeType() == DOCUMENT_NODE ? static_cast<Document*>(const_cast<Node*>(this)) : owner_;
+}
+
+detail::LiveSet* Node::liveSet() const {
+  const Document* owner = document();
+  return owner ? owner->live_ : nullptr;
 }
 
 bool Node::acceptsChild(short type) const {
@@ -150,10 +169,12 @@ Node* Node::insertBefore(Node* child, Node* reference) {
   child->previous_ = reference ? reference->previous_ : last_;
   (child->previous_ ? child->previous_->next_ : first_) = child;
   (reference ? reference->previous_ : last_) = child;
+  if (detail::LiveSet* live = liveSet()) live->inserted(child);
   return child;
 }
 
 void Node::unlink(Node* child) {
+  if (detail::LiveSet* live = liveSet()) live->removing(child);
   (child->previous_ ? child->previous_->next_ : first_) = child->next_;
   (child->next_ ? child->next_->previous_ : last_) = child->previous_;
   child->parent_ = child->previous_ = child->next_ = nullptr;
@@ -381,9 +402,17 @@ void CharacterData::insertData(int offset, const Xstring& data) { replaceData(of
 
 void CharacterData::deleteData(int offset, int count) { replaceData(offset, count, ""); }
 
+void CharacterData::setData(const Xstring& data) {
+  if (detail::LiveSet* live = liveSet())
+    live->replacing(this, 0, UnitCount(data_), UnitCount(data));
+  data_ = data;
+}
+
 void CharacterData::replaceData(int offset, int count, const Xstring& data) {
   checkOffset(offset);
   if (count < 0) throw DOMException(DOMException::INDEX_SIZE_ERR, "invalid index");
+  if (detail::LiveSet* live = liveSet())
+    live->replacing(this, offset, std::min(count, UnitCount(data_) - offset), UnitCount(data));
   Xstring result = data_.substr(0, offset);
   result += data;
   if (offset + count < data_.length()) result += data_.substr(offset + count);
@@ -397,6 +426,19 @@ Xstring CharacterData::substringData(int offset, int count) const {
 }
 
 Node* Text::cloneNode(bool) const { return getOwnerDocument()->createTextNode(getData()); }
+
+Text* Text::splitText(int offset) {
+  if (offset < 0 || offset > getLength())
+    throw DOMException(DOMException::INDEX_SIZE_ERR, "invalid index");
+  Text* tail = static_cast<Text*>(cloneNode(false));
+  tail->setData(getData().substr(offset));
+  if (Node* parent = getParentNode()) {
+    parent->insertBefore(tail, getNextSibling());
+    if (detail::LiveSet* live = liveSet()) live->splitting(this, offset, tail);
+  }
+  deleteData(offset, getLength() - offset);
+  return tail;
+}
 Node* CDATASection::cloneNode(bool) const {
   return getOwnerDocument()->createCDATASection(getData());
 }
@@ -404,6 +446,12 @@ Node* Comment::cloneNode(bool) const { return getOwnerDocument()->createComment(
 Node* DocumentFragment::cloneNode(bool deep) const {
   return getOwnerDocument()->importNode(this, deep);
 }
+void ProcessingInstruction::setData(const Xstring& data) {
+  if (detail::LiveSet* live = liveSet())
+    live->replacing(this, 0, UnitCount(data_), UnitCount(data));
+  data_ = data;
+}
+
 Node* ProcessingInstruction::cloneNode(bool) const {
   return getOwnerDocument()->createProcessingInstruction(target_, data_);
 }
@@ -414,6 +462,18 @@ Node* DocumentType::cloneNode(bool) const {
 // ---- Document ----
 
 Document::Document() : Node(nullptr) {}
+
+Document::~Document() {
+  delete live_;
+  live_ = nullptr;
+  deleteChildren();
+}
+
+detail::LiveSet* Document::liveSetOf(const Node* node) {
+  Document* owner = node->document();
+  if (owner && !owner->live_) owner->live_ = new detail::LiveSet();
+  return owner ? owner->live_ : nullptr;
+}
 
 Node* Document::cloneNode(bool deep) const {
   Document* copy = new Document();

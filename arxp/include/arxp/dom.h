@@ -8,6 +8,8 @@
 #include "arxp/exception.h"
 #include "arxp/export.h"
 #include "arxp/parser.h"
+#include "arxp/range.h"
+#include "arxp/traversal.h"
 #include "arxp/xstring.h"
 
 namespace arxp {
@@ -18,6 +20,9 @@ class DocumentFragment;
 class Element;
 class NamedNodeMap;
 class NodeList;
+namespace detail {
+class LiveSet;
+}
 
 class ARXP_EXPORT DOMException : public ARXPException {
  public:
@@ -109,11 +114,15 @@ class ARXP_EXPORT Node {
   bool acceptsChildrenOf(const Node* fragment) const;
   // The document this node belongs to (the document itself for a Document).
   Document* document() const;
+  // The ranges and iterators to tell of a change here, nullptr when there are none.
+  detail::LiveSet* liveSet() const;
 
  private:
   friend class Document;
   friend class DOMImplementation;
+  friend class Range;
   void unlink(Node* child);
+  void deleteChildren();
 
   Document* owner_;
   Node* parent_ = nullptr;
@@ -228,14 +237,14 @@ class ARXP_EXPORT Element : public Node {
 class ARXP_EXPORT CharacterData : public Node {
  public:
   Xstring getNodeValue() const override { return data_; }
-  void setNodeValue(const Xstring& value) override { data_ = value; }
+  void setNodeValue(const Xstring& value) override { setData(value); }
   virtual void appendData(const Xstring& data);
   virtual void deleteData(int offset, int count);
   virtual const Xstring& getData() const { return data_; }
   virtual int getLength() const { return data_.length(); }
   virtual void insertData(int offset, const Xstring& data);
   virtual void replaceData(int offset, int count, const Xstring& data);
-  virtual void setData(const Xstring& data) { data_ = data; }
+  virtual void setData(const Xstring& data);
   virtual Xstring substringData(int offset, int count) const;
 
  protected:
@@ -251,6 +260,9 @@ class ARXP_EXPORT Text : public CharacterData {
   Node* cloneNode(bool deep) const override;
   Xstring getNodeName() const override { return "#text"; }
   short getNodeType() const override { return TEXT_NODE; }
+  // Cuts the data at `offset`; a new node of the same kind takes the rest and
+  // follows this one. INDEX_SIZE_ERR "invalid index" for an offset outside the data.
+  virtual Text* splitText(int offset);
 
  protected:
   friend class Document;
@@ -285,10 +297,10 @@ class ARXP_EXPORT ProcessingInstruction : public Node {
   Xstring getNodeName() const override { return target_; }
   short getNodeType() const override { return PROCESSING_INSTRUCTION_NODE; }
   Xstring getNodeValue() const override { return data_; }
-  void setNodeValue(const Xstring& value) override { data_ = value; }
+  void setNodeValue(const Xstring& value) override { setData(value); }
   const Xstring& getTarget() const { return target_; }
   const Xstring& getData() const { return data_; }
-  void setData(const Xstring& data) { data_ = data; }
+  void setData(const Xstring& data);
 
  private:
   friend class Document;
@@ -327,9 +339,12 @@ class ARXP_EXPORT DocumentFragment : public Node {
   explicit DocumentFragment(Document* owner) : Node(owner) {}
 };
 
-class ARXP_EXPORT Document : public Node {
+// Loose nodes of a document (made by it but in no tree) are to be freed before it.
+class ARXP_EXPORT Document : public Node, public DocumentRange, public DocumentTraversal {
  public:
   Document();
+  // Detaches the document's ranges and iterators.
+  ~Document() override;
   Node* cloneNode(bool deep) const override;
   Xstring getNodeName() const override { return "#document"; }
   short getNodeType() const override { return DOCUMENT_NODE; }
@@ -352,9 +367,23 @@ class ARXP_EXPORT Document : public Node {
   // A copy of a node of any document, belonging to this one and without a parent.
   Node* importNode(const Node* node, bool deep);
 
+  Range* createRange() override;
+  // The iterator and the walker follow the changes of the root's document.
+  NodeIterator* createNodeIterator(Node* root, unsigned int what_to_show, NodeFilter* filter,
+                                   bool expand_entity_references) override;
+  TreeWalker* createTreeWalker(Node* root, unsigned int what_to_show, NodeFilter* filter,
+                               bool expand_entity_references) override;
+
  private:
+  friend class Node;
+  // The live set of the document of a node, made on first use; nullptr for a node
+  // of no document.
+  static detail::LiveSet* liveSetOf(const Node* node);
+
   // Appends copies of the children of `from` to `to`.
   void importChildren(const Node* from, Node* to);
+
+  detail::LiveSet* live_ = nullptr;
 };
 
 // Creates documents and document types, and tells which features the tree has.
