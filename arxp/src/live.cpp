@@ -8,7 +8,10 @@ namespace arxp::detail {
 
 LiveSet::~LiveSet() {
   for (Range* range : ranges_) range->live_ = nullptr;
-  for (NodeIterator* iterator : iterators_) iterator->live_ = nullptr;
+  for (NodeIterator* iterator : iterators_) {
+    iterator->live_ = nullptr;
+    iterator->reference_ = nullptr;
+  }
   for (TreeWalker* walker : walkers_) {
     walker->live_ = nullptr;
     walker->root_ = walker->current_ = nullptr;
