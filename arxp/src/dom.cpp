@@ -111,7 +111,7 @@ Document* Node::document() const {
 }
 
 detail::LiveSet* Node::liveSet() const {
-  const Document* owner = document();
+  const Document* owner = owner_ ? owner_ : document();  // most nodes skip the virtual call
   return owner ? owner->live_ : nullptr;
 }
 

@@ -48,7 +48,14 @@ inline bool HoldsUnits(const Node* node) {
 
 // The number of units or children in a node: the largest offset in it.
 inline int LengthOf(const Node* node) {
-  if (HoldsUnits(node)) return node->getNodeValue().length();
+  if (node->getNodeType() == Node::PROCESSING_INSTRUCTION_NODE) {
+    const Xstring& data = static_cast<const ProcessingInstruction*>(node)->getData();
+    return data.isNull() ? 0 : data.length();
+  }
+  if (HoldsUnits(node)) {
+    const Xstring& data = static_cast<const CharacterData*>(node)->getData();
+    return data.isNull() ? 0 : data.length();
+  }
   int count = 0;
   for (const Node* n = node->getFirstChild(); n; n = n->getNextSibling()) ++count;
   return count;
