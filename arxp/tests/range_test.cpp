@@ -454,6 +454,30 @@ TEST(RangeTest, FollowsTextChanges) {
   EXPECT_EQ(message, "invalid index");
 }
 
+TEST(RangeTest, UnitsOfCdataAndProcessingInstructions) {
+  ParsedTree tree(u"<r><![CDATA[abcd]]><?pi data?></r>");
+  Node* cdata = tree.root()->getFirstChild();
+  Node* pi = tree.root()->getLastChild();
+  std::unique_ptr<Range> range = MakeRange(tree.doc(), pi, 1, pi, 3);
+  EXPECT_EQ(DomCode([&] { range->setEnd(pi, 5); }), DOMException::INDEX_SIZE_ERR);
+  std::unique_ptr<DocumentFragment> moved(range->extractContents());
+  EXPECT_EQ(Dump(moved.get()), "#document-fragment(?pi)");
+  EXPECT_EQ(Ascii(moved->getFirstChild()->getNodeValue()), "at");
+  EXPECT_EQ(Ascii(pi->getNodeValue()), "da");
+  EXPECT_EQ(Where(range.get()), "?pi:1-?pi:1");
+  range->setEnd(pi, 2);
+  static_cast<ProcessingInstruction*>(pi)->setData("x");  // new data: points go to its start
+  EXPECT_EQ(Where(range.get()), "?pi:0-?pi:0");
+
+  // A CDATA section splits into two CDATA sections.
+  range->setStart(cdata, 3);
+  range->setEnd(cdata, 4);
+  Node* tail = static_cast<Text*>(cdata)->splitText(2);
+  EXPECT_EQ(Dump(tree.root()), "r([ab] [cd] ?pi)");
+  EXPECT_EQ(tail->getNodeType(), Node::CDATA_SECTION_NODE);
+  EXPECT_EQ(Where(range.get()), "[cd]:1-[cd]:2");
+}
+
 TEST(RangeTest, FreedNodesAndDocumentsDetachRanges) {
   DOMParser parser;
   Document* doc = parser.parse(kTree);
