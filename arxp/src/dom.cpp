@@ -1,6 +1,9 @@
 #include "arxp/dom.h"
 
+#include <algorithm>
+
 #include "arxp/memory.h"
+#include "live.h"
 
 namespace arxp {
 namespace {
@@ -54,6 +57,9 @@ Xstring PrefixPart(const Xstring& qname) {
   return Xstring();
 }
 
+// The units of a string, none for a null one.
+int UnitCount(const Xstring& s) { return s.isNull() ? 0 : s.length(); }
+
 void CollectElements(const Node* root, const Xstring& name, std::vector<Node*>& out) {
   for (Node* n = root->getFirstChild(); n; n = n->getNextSibling()) {
     if (n->getNodeType() != Node::ELEMENT_NODE) continue;
@@ -84,16 +90,29 @@ void* Node::operator new(std::size_t size) { return Memory::allocate(size); }
 void Node::operator delete(void* block) { Memory::release(block); }
 
 Node::~Node() {
+  // Only the top of a freed subtree tells, and not through a virtual call: the
+  // derived parts are gone. A document has detached its live set already.
+  if (!parent_ && owner_ && owner_->live_) owner_->live_->destroying(this);
+  deleteChildren();
+  delete children_;
+}
+
+void Node::deleteChildren() {
   for (Node* child = first_; child;) {
     Node* next = child->next_;
     delete child;
     child = next;
   }
-  delete children_;
+  first_ = last_ = nullptr;
 }
 
 Document* Node::document() const {
   return getNodeType() == DOCUMENT_NODE ? static_cast<Document*>(const_cast<Node*>(this)) : owner_;
+}
+
+detail::LiveSet* Node::liveSet() const {
+  const Document* owner = owner_ ? owner_ : document();  // most nodes skip the virtual call
+  return owner ? owner->live_ : nullptr;
 }
 
 bool Node::acceptsChild(short type) const {
@@ -117,24 +136,26 @@ bool Node::acceptsChild(short type) const {
 
 Node* Node::appendChild(Node* child) { return insertBefore(child, nullptr); }
 
+bool Node::acceptsChildrenOf(const Node* fragment) const {
+  int elements = 0;
+  for (const Node* n = fragment->first_; n; n = n->next_) {
+    if (!acceptsChild(n->getNodeType())) return false;
+    // A document takes one element, so a fragment may bring it one at most.
+    if (n->getNodeType() == ELEMENT_NODE && ++elements > 1 && getNodeType() == DOCUMENT_NODE)
+      return false;
+  }
+  return true;
+}
+
 void Node::checkInsertion(const Node* child) const {
   if (child->document() != document())
     throw DOMException(DOMException::WRONG_DOCUMENT_ERR, "new child node document is different");
   for (const Node* up = this; up; up = up->parent_)
     if (up == child)
       throw DOMException(DOMException::HIERARCHY_REQUEST_ERR, "new child node is not acceptable");
-  bool acceptable = true;
-  if (child->getNodeType() == DOCUMENT_FRAGMENT_NODE) {
-    int elements = 0;
-    for (const Node* c = child->first_; c; c = c->next_) {
-      acceptable = acceptable && acceptsChild(c->getNodeType());
-      if (c->getNodeType() == ELEMENT_NODE) ++elements;
-    }
-    // A document takes one element at most.
-    if (getNodeType() == DOCUMENT_NODE && elements > 1) acceptable = false;
-  } else {
-    acceptable = acceptsChild(child->getNodeType());
-  }
+  const bool acceptable = child->getNodeType() == DOCUMENT_FRAGMENT_NODE
+                              ? acceptsChildrenOf(child)
+                              : acceptsChild(child->getNodeType());
   if (!acceptable)
     throw DOMException(DOMException::HIERARCHY_REQUEST_ERR, "new child node is not acceptable");
 }
@@ -177,9 +198,11 @@ void Node::link(Node* child, Node* reference) {
   child->previous_ = reference ? reference->previous_ : last_;
   (child->previous_ ? child->previous_->next_ : first_) = child;
   (reference ? reference->previous_ : last_) = child;
+  if (detail::LiveSet* live = liveSet()) live->inserted(child);
 }
 
 void Node::unlink(Node* child) {
+  if (detail::LiveSet* live = liveSet()) live->removing(child);
   (child->previous_ ? child->previous_->next_ : first_) = child->next_;
   (child->next_ ? child->next_->previous_ : last_) = child->previous_;
   child->parent_ = child->previous_ = child->next_ = nullptr;
@@ -426,19 +449,23 @@ void CharacterData::appendData(const Xstring& data) {
   data_ += data;
 }
 
-void CharacterData::setData(const Xstring& data) {
-  checkWritable();
-  data_ = data;
-}
-
 void CharacterData::insertData(int offset, const Xstring& data) { replaceData(offset, 0, data); }
 
 void CharacterData::deleteData(int offset, int count) { replaceData(offset, count, ""); }
+
+void CharacterData::setData(const Xstring& data) {
+  checkWritable();
+  if (detail::LiveSet* live = liveSet())
+    live->replacing(this, 0, UnitCount(data_), UnitCount(data));
+  data_ = data;
+}
 
 void CharacterData::replaceData(int offset, int count, const Xstring& data) {
   checkWritable();
   checkOffset(offset);
   if (count < 0) throw DOMException(DOMException::INDEX_SIZE_ERR, "invalid index");
+  if (detail::LiveSet* live = liveSet())
+    live->replacing(this, offset, std::min(count, UnitCount(data_) - offset), UnitCount(data));
   Xstring result = data_.substr(0, offset);
   result += data;
   if (offset + count < data_.length()) result += data_.substr(offset + count);
@@ -452,12 +479,28 @@ Xstring CharacterData::substringData(int offset, int count) const {
 }
 
 Node* Text::cloneNode(bool) const { return getOwnerDocument()->createTextNode(getData()); }
+
+Text* Text::splitText(int offset) {
+  checkWritable();
+  if (offset < 0 || offset > getLength())
+    throw DOMException(DOMException::INDEX_SIZE_ERR, "invalid index");
+  Text* tail = static_cast<Text*>(cloneNode(false));
+  tail->setData(getData().substr(offset));
+  if (Node* parent = getParentNode()) {
+    parent->insertBefore(tail, getNextSibling());
+    if (detail::LiveSet* live = liveSet()) live->splitting(this, offset, tail);
+  }
+  deleteData(offset, getLength() - offset);
+  return tail;
+}
 Node* CDATASection::cloneNode(bool) const {
   return getOwnerDocument()->createCDATASection(getData());
 }
 Node* Comment::cloneNode(bool) const { return getOwnerDocument()->createComment(getData()); }
 void ProcessingInstruction::setData(const Xstring& data) {
   checkWritable();
+  if (detail::LiveSet* live = liveSet())
+    live->replacing(this, 0, UnitCount(data_), UnitCount(data));
   data_ = data;
 }
 
@@ -528,11 +571,21 @@ Node* EntityReference::cloneNode(bool) const {
 
 Document::Document() : Node(nullptr) {}
 
+Document::~Document() {
+  delete live_;
+  live_ = nullptr;
+  deleteChildren();
+}
+
+detail::LiveSet* Document::liveSetOf(const Node* node) {
+  Document* owner = node->document();
+  if (owner && !owner->live_) owner->live_ = new detail::LiveSet();
+  return owner ? owner->live_ : nullptr;
+}
+
 Node* Document::cloneNode(bool deep) const {
   Document* copy = new Document();
-  if (deep)
-    for (const Node* child = getFirstChild(); child; child = child->getNextSibling())
-      copy->appendChild(copy->importNode(child, true));
+  if (deep) copy->importChildren(this, copy);
   return copy;
 }
 
@@ -544,22 +597,18 @@ Node* Document::importNode(const Node* node, bool deep) {
           new Element(this, from->getTagName(), from->getNamespaceURI(), from->getLocalName());
       for (const Node* a : from->attributes_.nodes_)
         made->setAttributeNode(static_cast<Attr*>(importNode(a, true)));
-      if (deep)
-        for (const Node* child = node->getFirstChild(); child; child = child->getNextSibling())
-          made->appendChild(importNode(child, true));
+      if (deep) importChildren(node, made);
+      return made;
+    }
+    case DOCUMENT_FRAGMENT_NODE: {
+      DocumentFragment* made = createDocumentFragment();
+      if (deep) importChildren(node, made);
       return made;
     }
     case ATTRIBUTE_NODE: {
       auto* from = static_cast<const Attr*>(node);
       Attr* made = new Attr(this, from->getName(), from->getNamespaceURI(), from->getLocalName());
       made->setValue(from->getValue());
-      return made;
-    }
-    case DOCUMENT_FRAGMENT_NODE: {
-      DocumentFragment* made = createDocumentFragment();
-      if (deep)
-        for (const Node* child = node->getFirstChild(); child; child = child->getNextSibling())
-          made->appendChild(importNode(child, true));
       return made;
     }
     case ENTITY_REFERENCE_NODE: return createEntityReference(node->getNodeName());
@@ -602,6 +651,13 @@ Node* Document::importNode(const Node* node, bool deep) {
   }
 }
 
+void Document::importChildren(const Node* from, Node* to) {
+  for (const Node* child = from->getFirstChild(); child; child = child->getNextSibling())
+    to->appendChild(importNode(child, true));
+}
+
+DocumentFragment* Document::createDocumentFragment() { return new DocumentFragment(this); }
+
 Element* Document::createElement(const Xstring& name) {
   CheckName(name, "invalid element name");
   return new Element(this, name, Xstring(), Xstring());
@@ -631,7 +687,6 @@ Attr* Document::createAttributeNS(const Xstring& uri, const Xstring& qname) {
 
 Text* Document::createTextNode(const Xstring& data) { return new Text(this, data); }
 Comment* Document::createComment(const Xstring& data) { return new Comment(this, data); }
-DocumentFragment* Document::createDocumentFragment() { return new DocumentFragment(this); }
 
 EntityReference* Document::createEntityReference(const Xstring& name) {
   CheckName(name, "invalid entity name");

@@ -79,6 +79,9 @@ TEST_F(DocumentFragmentTest, ReplaceChildPutsTheChildrenInThePlaceOfTheOld) {
 }
 
 TEST_F(DocumentFragmentTest, UnacceptableContentLeavesBothSidesUnchanged) {
+  // Nor may a fragment go into one of its own children.
+  EXPECT_EQ(DomCode(fragment_->getFirstChild(), fragment_), DOMException::HIERARCHY_REQUEST_ERR);
+  EXPECT_EQ(Names(fragment_), "a,#text,b");
   // Text and two elements cannot become children of the document.
   parser_.freeNode(doc_->removeChild(root_));
   EXPECT_EQ(DomCode(doc_, fragment_), DOMException::HIERARCHY_REQUEST_ERR);

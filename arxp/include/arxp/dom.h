@@ -8,6 +8,8 @@
 #include "arxp/exception.h"
 #include "arxp/export.h"
 #include "arxp/parser.h"
+#include "arxp/range.h"
+#include "arxp/traversal.h"
 #include "arxp/xstring.h"
 
 namespace arxp {
@@ -22,6 +24,9 @@ class Notation;
 class Element;
 class NamedNodeMap;
 class NodeList;
+namespace detail {
+class LiveSet;
+}
 
 class ARXP_EXPORT DOMException : public ARXPException {
  public:
@@ -113,6 +118,8 @@ class ARXP_EXPORT Node {
   explicit Node(Document* owner) : owner_(owner) {}
   // Whether a node of `type` may be a child of this node.
   bool acceptsChild(short type) const;
+  // Whether all the children of a fragment may become children of this node.
+  bool acceptsChildrenOf(const Node* fragment) const;
   // Throws unless `child` (or each child of a fragment) may be inserted here.
   void checkInsertion(const Node* child) const;
   // Throws NO_MODIFICATION_ALLOWED_ERR for a read-only node.
@@ -123,13 +130,17 @@ class ARXP_EXPORT Node {
   void link(Node* child, Node* reference);
   // The document this node belongs to (the document itself for a Document).
   Document* document() const;
+  // The ranges and iterators to tell of a change here, nullptr when there are none.
+  detail::LiveSet* liveSet() const;
 
  private:
   friend class Document;
   friend class DocumentType;
   friend class DOMImplementation;
   friend class NamedNodeMap;
+  friend class Range;
   void unlink(Node* child);
+  void deleteChildren();
 
   Document* owner_;
   Node* parent_ = nullptr;
@@ -276,6 +287,9 @@ class ARXP_EXPORT Text : public CharacterData {
   Node* cloneNode(bool deep) const override;
   Xstring getNodeName() const override { return "#text"; }
   short getNodeType() const override { return TEXT_NODE; }
+  // Cuts the data at `offset`; a new node of the same kind takes the rest and
+  // follows this one. INDEX_SIZE_ERR "invalid index" for an offset outside the data.
+  virtual Text* splitText(int offset);
 
  protected:
   friend class Document;
@@ -447,9 +461,12 @@ class ARXP_EXPORT DocumentType : public Node {
   std::vector<ParameterEntityReference> unread_parameter_entities_;
 };
 
-class ARXP_EXPORT Document : public Node {
+// Loose nodes of a document (made by it but in no tree) are to be freed before it.
+class ARXP_EXPORT Document : public Node, public DocumentRange, public DocumentTraversal {
  public:
   Document();
+  // Detaches the document's ranges and iterators.
+  ~Document() override;
   Node* cloneNode(bool deep) const override;
   Xstring getNodeName() const override { return "#document"; }
   short getNodeType() const override { return DOCUMENT_NODE; }
@@ -457,11 +474,11 @@ class ARXP_EXPORT Document : public Node {
   // Names are checked as XML names ("invalid element name", ...: INVALID_CHARACTER_ERR).
   Element* createElement(const Xstring& name);
   Element* createElementNS(const Xstring& uri, const Xstring& qname);
+  DocumentFragment* createDocumentFragment();
   Attr* createAttribute(const Xstring& name);
   Attr* createAttributeNS(const Xstring& uri, const Xstring& qname);
   Text* createTextNode(const Xstring& data);
   Comment* createComment(const Xstring& data);
-  DocumentFragment* createDocumentFragment();
   // Children copied from the document type's entity of that name, when it has one
   // ("invalid entity name": INVALID_CHARACTER_ERR).
   EntityReference* createEntityReference(const Xstring& name);
@@ -482,6 +499,24 @@ class ARXP_EXPORT Document : public Node {
   NodeList* getElementsByTagName(const Xstring& name) const;
   // A copy of a node of any document, belonging to this one and without a parent.
   Node* importNode(const Node* node, bool deep);
+
+  Range* createRange() override;
+  // The iterator and the walker follow the changes of the root's document.
+  NodeIterator* createNodeIterator(Node* root, unsigned int what_to_show, NodeFilter* filter,
+                                   bool expand_entity_references) override;
+  TreeWalker* createTreeWalker(Node* root, unsigned int what_to_show, NodeFilter* filter,
+                               bool expand_entity_references) override;
+
+ private:
+  friend class Node;
+  // The live set of the document of a node, made on first use; nullptr for a node
+  // of no document.
+  static detail::LiveSet* liveSetOf(const Node* node);
+
+  // Appends copies of the children of `from` to `to`.
+  void importChildren(const Node* from, Node* to);
+
+  detail::LiveSet* live_ = nullptr;
 };
 
 // Creates documents and document types, and tells which features the tree has.
