@@ -414,6 +414,7 @@ TEST(RangeTest, ReadOnlyEntityContentIsNotModified) {
   EXPECT_EQ(DomCode([&] { range->surroundContents(made.get()); }),
             DOMException::NO_MODIFICATION_ALLOWED_ERR);
   EXPECT_EQ(made->getParentNode(), nullptr);
+  EXPECT_EQ(DomCode([&] { inner->splitText(1); }), DOMException::NO_MODIFICATION_ALLOWED_ERR);
 
   // From writable text into the reference: the partly selected text is not cut.
   range->setStart(tree.text("a"), 1);
@@ -450,6 +451,14 @@ TEST(RangeTest, ReadOnlyEntityContentIsNotModified) {
   EXPECT_EQ(Dump(tree.root()), "r(a('pre') e('x' i('yz')) c('st'))");
   range->insertNode(made.release());
   EXPECT_EQ(Dump(tree.root()), "r(a('pre') e('x' i('yz')) c('' m 'st'))");
+
+  // The reference as a whole may leave its writable parent; a point inside it
+  // follows to where it was.
+  range->setStart(inner, 1);
+  range->collapse(true);
+  tree.parser().freeNode(tree.root()->removeChild(reference));
+  EXPECT_EQ(Where(range.get()), "r:1-r:1");
+  EXPECT_EQ(Dump(tree.root()), "r(a('pre') c('' m 'st'))");
 }
 
 TEST(RangeTest, FollowsInsertionsAndRemovals) {
