@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -20,6 +21,21 @@
 #include "arxp/xmldecl.h"
 
 namespace arxp {
+
+EntityOpener::~EntityOpener() = default;
+
+Xstring resolveSystemId(const Xstring& system_id, const Xstring& base) {
+  const std::u16string_view id(system_id.data(), system_id.length());
+  constexpr std::u16string_view kFileScheme = u"file://";
+  if (id.substr(0, kFileScheme.size()) == kFileScheme)
+    return Xstring(system_id.data() + kFileScheme.size(),
+                   system_id.length() - static_cast<int>(kFileScheme.size()));
+  const std::u16string_view from(base.data(), base.isNull() ? 0 : base.length());
+  const std::size_t slash = from.rfind(u'/');
+  if ((!id.empty() && id[0] == '/') || slash == std::u16string_view::npos)
+    return Xstring(std::u16string(id).c_str());
+  return Xstring((std::u16string(from.substr(0, slash + 1)) + std::u16string(id)).c_str());
+}
 
 ParsePosition::~ParsePosition() = default;
 
@@ -157,11 +173,20 @@ using DocumentText =
 
 struct Entity {
   Units name;
-  Units value;  // replacement text of an internal entity
+  Units value;  // replacement text: an internal entity's, an external one's once loaded
   Units public_id, system_id, notation;
+  Units base;      // the system id its own is resolved against: of the declaring input
+  Units resolved;  // an external entity's resolved system id, once loaded
+  bool parameter = false;
   bool external = false;
+  bool loaded = false;  // an external entity's text has been read into `value`
   bool in_use = false;  // its replacement is being read: a reference now is a loop
 };
+
+// The name under which an entity's start and end are reported.
+Units ReportedName(const Entity& entity) {
+  return entity.parameter ? u"%" + entity.name : entity.name;
+}
 
 struct AttributeDecl {
   Units name, type, default_value;
@@ -231,24 +256,13 @@ class Scanner final : public ParsePosition {
   void readPrologAndText() {
     const DetectedEncoding detected = detectEncoding(input_);
     CharReader reader(input_, detected.encoding, detected.byte_order);
-    const View start = u"<?xml";
-    while (text_.size() < 6) {
-      const int unit = reader.getc();
-      if (unit < 0) break;
-      text_ += static_cast<char16_t>(unit);
-      if (text_.size() <= 5 && text_.back() != start[text_.size() - 1]) break;
-    }
     std::size_t decl_end = 0;
-    if (text_.size() == 6 && IsSpace(text_[5])) {
-      for (;;) {
-        const int unit = reader.getc();
-        if (unit < 0) {
-          setText(text_.size());
-          fail(ARXPException::UNEXPECTED_EOF_ERR, "unterminated processing instruction");
-        }
-        text_ += static_cast<char16_t>(unit);
-        if (text_.size() >= 2 && text_[text_.size() - 2] == '?' && unit == '>') break;
-      }
+    const Declaration found = readDeclaration(reader, text_);
+    if (found == kUnterminated) {
+      setText(text_.size());
+      fail(ARXPException::UNEXPECTED_EOF_ERR, "unterminated processing instruction");
+    }
+    if (found == kDeclaration) {
       decl_end = text_.size();
       setText(0);
       p_ = begin_ + 6;
@@ -272,6 +286,113 @@ class Scanner final : public ParsePosition {
     // for nothing before the document's own data grows.
     if (text_.capacity() > text_.size() + text_.size() / 4) text_.shrink_to_fit();
     setText(decl_end);
+  }
+
+  enum Declaration { kNone, kDeclaration, kUnterminated };
+
+  // Reads units while they may begin an XML or text declaration, and all of one
+  // that does, unit by unit: the declaration may switch the encoding.
+  template <typename Text>  // the document's text or an external entity's
+  static Declaration readDeclaration(CharReader& reader, Text& text) {
+    const View start = u"<?xml";
+    while (text.size() < 6) {
+      const int unit = reader.getc();
+      if (unit < 0) return kNone;
+      text += static_cast<char16_t>(unit);
+      if (text.size() <= 5 && text.back() != start[text.size() - 1]) return kNone;
+    }
+    if (!IsSpace(text[5])) return kNone;
+    for (;;) {
+      const int unit = reader.getc();
+      if (unit < 0) return kUnterminated;
+      text += static_cast<char16_t>(unit);
+      if (text[text.size() - 2] == '?' && unit == '>') return kDeclaration;
+    }
+  }
+
+  // ---- external entities ----
+
+  // The system id relative ones are resolved against: the innermost external
+  // entity being read, or the document.
+  Units currentBase() const {
+    for (auto frame = frames_.rbegin(); frame != frames_.rend(); ++frame)
+      if (frame->entity->external) return frame->entity->resolved;
+    return Units(system_id_.data(), system_id_.length());
+  }
+
+  bool inExternalEntity() const {
+    for (const InputFrame& frame : frames_)
+      if (frame.entity->external) return true;
+    return false;
+  }
+
+  // Reads an external entity's text once into its value: the text declaration is
+  // checked and switches the encoding; the text counts against the expansion
+  // budget as it is read.
+  void load(Entity& entity) {
+    if (entity.loaded) return;
+    const Xstring resolved = resolveSystemId(X(entity.system_id), X(entity.base));
+    std::unique_ptr<ByteInput> input;
+    if (options_.opener)
+      input = options_.opener->open(NullOr(entity.public_id, !entity.public_id.empty()),
+                                    X(entity.system_id), resolved);
+    if (!input) {
+      std::vector<char> path(resolved.mbcsCapacity(osEncoding()));
+      resolved.os_str(path.data());
+      input = std::make_unique<ByteInput>(path.data());
+    }
+    if (!input->isOpen())
+      fail(ARXPException::FILE_OPEN_ERR, "system id (%s) can't open", entity.system_id);
+    // Reports while reading point at the reference in the document.
+    frames_.push_back({p_, end_, &entity, open_.size()});
+    // An entity may be shorter than the four bytes that tell a document's encoding:
+    // then it is UTF-8.
+    const DetectedEncoding detected = input->fill(4)
+                                          ? detectEncoding(*input)
+                                          : DetectedEncoding{kEncodingUtf8, kByteOrderNone, 0};
+    CharReader reader(*input, detected.encoding, detected.byte_order);
+    Units text;
+    const Declaration found = readDeclaration(reader, text);
+    if (found == kUnterminated)
+      fail(ARXPException::UNEXPECTED_EOF_ERR, "unterminated processing instruction");
+    if (found == kDeclaration) {
+      p_ = text.data() + 6;
+      end_ = text.data() + text.size() - 2;
+      parseTextDeclaration(detected.encoding, reader);
+      text.clear();
+    }
+    char16_t chunk[4 * 1024];
+    while (const std::size_t n = reader.read(chunk, sizeof chunk / sizeof chunk[0])) {
+      text.append(chunk, n);
+      if (expanded_ + static_cast<long>(text.size()) > options_.max_entity_expansion)
+        fail(ARXPException::INVALID_ENTITY_REF_ERR, "entity expansion limit exceeded (%s)",
+             entity.name);
+    }
+    p_ = frames_.back().resume;
+    end_ = frames_.back().resume_end;
+    frames_.pop_back();
+    entity.value = std::move(text);
+    entity.resolved.assign(resolved.data(), resolved.length());
+    entity.loaded = true;
+  }
+
+  // An external entity's text declaration: an optional version, then the encoding,
+  // which is required.
+  void parseTextDeclaration(int detected, CharReader& reader) {
+    Location where;
+    where.file = system_id_;
+    where.line = line();
+    where.column = column();
+    const char16_t* before = p_;
+    const View version = declAttribute("version");
+    if (p_ != before) checkVersionNum(X(version), &where);
+    before = p_;
+    const View encoding = declAttribute("encoding");
+    if (p_ == before) fail(ARXPException::INVALID_XML_DECL_ERR, "parse error");
+    const int chosen = checkEncodingDecl(X(encoding), detected, &where);
+    if (chosen != reader.encoding()) reader.select(chosen);
+    skipSpace();
+    if (!atEnd()) fail(ARXPException::INVALID_XML_DECL_ERR, "parse error");
   }
 
   void setText(std::size_t position) {
@@ -556,32 +677,58 @@ class Scanner final : public ParsePosition {
     events_.startDoctype(X(name), external && public_id.data() ? X(public_id) : Xstring(),
                          external ? X(system_id) : Xstring());
     skipSpace();
+    in_dtd_ = true;
     if (skip(u"[")) {
-      in_dtd_ = true;
-      parseInternalSubset();
-      in_dtd_ = false;
+      parseMarkupDeclarations();
       skipSpace();
     }
     if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
     expect(u">", ARXPException::SYNTAX_ERR, "parse error");
+    // The external subset follows the internal one, which takes precedence.
+    if (external && options_.external_parameter_entities) {
+      external_subset_.name = u"[dtd]";
+      external_subset_.public_id = public_id;
+      external_subset_.system_id = system_id;
+      external_subset_.base = currentBase();
+      external_subset_.external = true;
+      load(external_subset_);
+      pushFrame(external_subset_);
+      events_.startEntity(X(external_subset_.name));
+      parseMarkupDeclarations();
+    }
+    in_dtd_ = false;
     events_.endDoctype();
   }
 
-  void parseInternalSubset() {
+  // Markup declarations up to the "]" of the internal subset, or to the end of
+  // the external subset when its frame is on top.
+  void parseMarkupDeclarations() {
+    const bool internal = frames_.empty();
+    const std::size_t outside = internal ? 0 : frames_.size() - 1;
     for (;;) {
       skipSpace();
       if (atEnd()) {
-        if (!frames_.empty()) {
-          popFrame();
-          continue;
-        }
-        fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
+        if (frames_.size() <= outside) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
+        const Entity& ended = *frames_.back().entity;
+        popFrame();
+        if (&ended != &expanded_declaration_) events_.endEntity(X(ReportedName(ended)));
+        if (frames_.size() > outside || internal) continue;
+        if (conditional_depth_ > 0) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
+        return;
+      }
+      if (conditional_depth_ > 0 && skip(u"]]>")) {
+        --conditional_depth_;
+        continue;
       }
       if (*p_ == ']') {
-        if (!frames_.empty()) fail(ARXPException::SYNTAX_ERR, "unexpected token found");
+        if (!internal || frames_.size() != outside)
+          fail(ARXPException::SYNTAX_ERR, "unexpected token found");
         ++p_;
         return;
       }
+      if (inExternalEntity() && lookingAt(u"<!") && !lookingAt(u"<!--") && !lookingAt(u"<![") &&
+          expandDeclarationReferences())
+        continue;
       if (lookingAt(u"<!--")) {
         parseComment();
       } else if (lookingAt(u"<?")) {
@@ -596,14 +743,144 @@ class Scanner final : public ParsePosition {
         parseNotationDecl();
       } else if (skip(u"%")) {
         parseParameterReference();
+      } else if (inExternalEntity() && skip(u"<![")) {
+        parseConditionalSection();
       } else {
         fail(ARXPException::SYNTAX_ERR, "unexpected token found");
       }
     }
   }
 
-  // A parameter-entity reference between declarations: an internal entity's
-  // declarations are read; an external one is not, and from then on undeclared
+  // A parameter entity for use inside markup, read if it is external and the
+  // features allow; nullptr when it is not read.
+  Entity* parameterEntity(View name) {
+    const auto found = parameter_.find(Units(name));
+    if (found == parameter_.end())
+      fail(ARXPException::INVALID_ENTITY_REF_ERR, "entity name (%s) not found", name);
+    Entity& entity = found->second;
+    if (entity.external) {
+      if (!options_.external_parameter_entities) {
+        unread_parameter_entities_ = true;
+        return nullptr;
+      }
+      load(entity);
+    }
+    return &entity;
+  }
+
+  // Whether a parameter-entity reference starts at `at` (not the "%" of a
+  // parameter-entity declaration).
+  bool referenceAt(const char16_t* at) const {
+    return *at == '%' && at + 1 < end_ && !IsSpace(at[1]);
+  }
+
+  // In external entities, parameter-entity references may stand inside a markup
+  // declaration, and even bring its end. When the declaration at p_ has some, it
+  // is read with them replaced (each padded with a space) and then parsed from
+  // that copy; returns whether it was. A declaration that refers to an entity not
+  // read is skipped.
+  bool expandDeclarationReferences() {
+    char16_t quote = 0;
+    bool references = false;
+    for (const char16_t* scan = p_ + 2; !references && scan < end_ && (quote || *scan != '>');
+         ++scan) {
+      if (quote) {
+        if (*scan == quote) quote = 0;
+      } else if (*scan == '"' || *scan == '\'') {
+        quote = *scan;
+      } else {
+        references = referenceAt(scan);
+      }
+    }
+    if (!references) return false;
+    Units expanded;
+    bool complete = true;
+    bool closed = false;
+    quote = 0;
+    // One unit of the declaration; a ">" outside literals ends it.
+    const auto take = [&](char16_t c) {
+      expanded += c;
+      if (quote) {
+        if (c == quote) quote = 0;
+      } else if (c == '"' || c == '\'') {
+        quote = c;
+      } else {
+        closed = c == '>';
+      }
+    };
+    while (!closed) {
+      if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
+      if (quote || !referenceAt(p_)) {
+        take(*p_++);
+        continue;
+      }
+      ++p_;
+      const View name = parseName();
+      if (!skip(u";"))
+        fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal parameter entity reference");
+      const Entity* entity = parameterEntity(name);
+      if (!entity) {
+        complete = false;
+        continue;
+      }
+      chargeExpansion(*entity);
+      take(u' ');
+      for (std::size_t i = 0; i < entity->value.size() && !closed; ++i) take(entity->value[i]);
+      if (!closed) take(u' ');
+    }
+    if (!complete) return true;
+    // A replacement that brings a reference again would expand without end.
+    if (expanded_declaration_.in_use)
+      fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal parameter entity reference");
+    expanded_declaration_.value = std::move(expanded);
+    pushFrame(expanded_declaration_);
+    return true;
+  }
+
+  // "<![" INCLUDE or IGNORE "[": the keyword, and even the "[", may come from a
+  // parameter entity.
+  void parseConditionalSection() {
+    skipSpace();
+    Entity* keyword_entity = nullptr;
+    if (skip(u"%")) {
+      const View name = parseName();
+      if (!skip(u";"))
+        fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal parameter entity reference");
+      keyword_entity = parameterEntity(name);
+      if (!keyword_entity)
+        fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal parameter entity reference");
+      pushFrame(*keyword_entity);
+      events_.startEntity(X(ReportedName(*keyword_entity)));
+      skipSpace();
+    }
+    const Units keyword(parseName());
+    skipSpace();
+    if (keyword_entity && atEnd() && frames_.back().entity == keyword_entity) {
+      popFrame();
+      events_.endEntity(X(ReportedName(*keyword_entity)));
+      skipSpace();
+    }
+    expect(u"[", ARXPException::SYNTAX_ERR, "parse error");
+    if (keyword == u"INCLUDE") {
+      ++conditional_depth_;
+      return;
+    }
+    if (keyword != u"IGNORE") fail(ARXPException::SYNTAX_ERR, "unexpected token found");
+    for (int depth = 1; depth > 0;) {
+      if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "unterminated ignore section");
+      if (skip(u"<![")) {
+        ++depth;
+      } else if (skip(u"]]>")) {
+        --depth;
+      } else {
+        ++p_;
+      }
+    }
+  }
+
+  // A parameter-entity reference between declarations: the entity's declarations
+  // are read. One that is not read (external with the feature off, or undeclared
+  // where an unread part may declare it) is skipped, and from then on undeclared
   // general entities are no error (they may be declared there) and, unless the
   // document is standalone, later entity and attribute-list declarations are not
   // processed (the unread entity may hold declarations that take precedence).
@@ -616,13 +893,20 @@ class Scanner final : public ParsePosition {
       if (!has_external_subset_ && !unread_parameter_entities_)
         fail(ARXPException::INVALID_ENTITY_REF_ERR, "entity name (%s) not found", name);
       unread_parameter_entities_ = true;
+      events_.skippedEntity(X(u"%" + Units(name)));
       return;
     }
-    if (found->second.external) {
-      unread_parameter_entities_ = true;
-      return;
+    Entity& entity = found->second;
+    if (entity.external) {
+      if (!options_.external_parameter_entities) {
+        unread_parameter_entities_ = true;
+        events_.skippedEntity(X(ReportedName(entity)));
+        return;
+      }
+      load(entity);
     }
-    pushFrame(found->second);
+    pushFrame(entity);
+    events_.startEntity(X(ReportedName(entity)));
   }
 
   void endDecl() {
@@ -797,6 +1081,8 @@ class Scanner final : public ParsePosition {
     requireSpace();
     Entity entity;
     entity.name = name;
+    entity.parameter = parameter;
+    entity.base = currentBase();
     View public_id, system_id;
     if (parseExternalId(public_id, system_id)) {
       entity.external = true;
@@ -817,14 +1103,15 @@ class Scanner final : public ParsePosition {
     const bool predefined = !parameter && (name == u"lt" || name == u"gt" || name == u"amp" ||
                                            name == u"apos" || name == u"quot");
     if (predefined) return;
-    // The first declaration of an entity binds; a later one is reported, not an error.
+    // The first declaration of an entity binds (the internal subset, read first,
+    // wins over an external entity); a later one is reported, not an error.
     if (table.count(name)) {
       const Location where = here();
       Diagnostics::warning(ARXPException::SYNTAX_ERR,
                            Message("entity decl name (%s) already registered", name), &where);
       return;
     }
-    Units reported = parameter ? u"%" + name : name;
+    const Units reported = ReportedName(entity);
     if (!entity.notation.empty()) {
       events_.unparsedEntityDecl(X(reported), NullOr(entity.public_id, public_id.data()),
                                  X(entity.system_id), X(entity.notation));
@@ -839,12 +1126,27 @@ class Scanner final : public ParsePosition {
 
   // The replacement text of an entity value literal: character references are
   // replaced, general entity references kept as written (checked for form only);
-  // parameter references are not allowed in the internal subset.
+  // parameter references are replaced by their text in external entities and not
+  // allowed in the internal subset.
   Units entityValue(View literal) {
     Units value;
     for (std::size_t i = 0; i < literal.size();) {
       const char16_t c = literal[i];
-      if (c == '%') fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal parameter reference");
+      if (c == '%') {
+        const std::size_t semi = literal.find(u';', i);
+        if (!inExternalEntity() || semi == View::npos)
+          fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal parameter reference");
+        const View name = literal.substr(i + 1, semi - i - 1);
+        checkName(name, "illegal parameter entity reference");
+        i = semi + 1;
+        if (const Entity* entity = parameterEntity(name)) {
+          if (entity->in_use)
+            fail(ARXPException::INVALID_ENTITY_REF_ERR, "recursive entity reference (%s)", name);
+          chargeExpansion(*entity);
+          value += entity->value;
+        }
+        continue;
+      }
       if (c != '&') {
         value += c;
         ++i;
@@ -1107,8 +1409,11 @@ class Scanner final : public ParsePosition {
     if (!entity.notation.empty())
       fail(ARXPException::INVALID_ENTITY_REF_ERR, "illegal entity reference");
     if (entity.external) {
-      events_.skippedEntity(X(name));
-      return;
+      if (!options_.external_general_entities) {
+        events_.skippedEntity(X(name));
+        return;
+      }
+      load(entity);
     }
     pushFrame(entity);
     events_.startEntity(X(entity.name));
@@ -1348,6 +1653,9 @@ class Scanner final : public ParsePosition {
   long expanded_ = 0;
 
   std::vector<InputFrame> frames_;
+  Entity external_subset_;
+  Entity expanded_declaration_;  // a declaration of an external entity, references replaced
+  int conditional_depth_ = 0;    // INCLUDE sections open
   std::vector<OpenElement> open_;
   std::deque<Binding> bindings_;  // never moved: open elements hold views into them
   std::vector<RawAttribute> attributes_;

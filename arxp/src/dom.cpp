@@ -1,6 +1,9 @@
 #include "arxp/dom.h"
 
+#include <algorithm>
+
 #include "arxp/memory.h"
+#include "live.h"
 
 namespace arxp {
 namespace {
@@ -54,6 +57,9 @@ Xstring PrefixPart(const Xstring& qname) {
   return Xstring();
 }
 
+// The units of a string, none for a null one.
+int UnitCount(const Xstring& s) { return s.isNull() ? 0 : s.length(); }
+
 void CollectElements(const Node* root, const Xstring& name, std::vector<Node*>& out) {
   for (Node* n = root->getFirstChild(); n; n = n->getNextSibling()) {
     if (n->getNodeType() != Node::ELEMENT_NODE) continue;
@@ -84,16 +90,29 @@ void* Node::operator new(std::size_t size) { return Memory::allocate(size); }
 void Node::operator delete(void* block) { Memory::release(block); }
 
 Node::~Node() {
+  // Only the top of a freed subtree tells, and not through a virtual call: the
+  // derived parts are gone. A document has detached its live set already.
+  if (!parent_ && owner_ && owner_->live_) owner_->live_->destroying(this);
+  deleteChildren();
+  delete children_;
+}
+
+void Node::deleteChildren() {
   for (Node* child = first_; child;) {
     Node* next = child->next_;
     delete child;
     child = next;
   }
-  delete children_;
+  first_ = last_ = nullptr;
 }
 
 Document* Node::document() const {
   return getNodeType() == DOCUMENT_NODE ? static_cast<Document*>(const_cast<Node*>(this)) : owner_;
+}
+
+detail::LiveSet* Node::liveSet() const {
+  const Document* owner = owner_ ? owner_ : document();  // most nodes skip the virtual call
+  return owner ? owner->live_ : nullptr;
 }
 
 bool Node::acceptsChild(short type) const {
@@ -117,33 +136,80 @@ bool Node::acceptsChild(short type) const {
 
 Node* Node::appendChild(Node* child) { return insertBefore(child, nullptr); }
 
-Node* Node::insertBefore(Node* child, Node* reference) {
+bool Node::acceptsChildrenOf(const Node* fragment) const {
+  int elements = 0;
+  for (const Node* n = fragment->first_; n; n = n->next_) {
+    if (!acceptsChild(n->getNodeType())) return false;
+    // A document takes one element, so a fragment may bring it one at most.
+    if (n->getNodeType() == ELEMENT_NODE && ++elements > 1 && getNodeType() == DOCUMENT_NODE)
+      return false;
+  }
+  return true;
+}
+
+void Node::checkInsertion(const Node* child) const {
   if (child->document() != document())
     throw DOMException(DOMException::WRONG_DOCUMENT_ERR, "new child node document is different");
-  if (!acceptsChild(child->getNodeType()))
-    throw DOMException(DOMException::HIERARCHY_REQUEST_ERR, "new child node is not acceptable");
   for (const Node* up = this; up; up = up->parent_)
     if (up == child)
       throw DOMException(DOMException::HIERARCHY_REQUEST_ERR, "new child node is not acceptable");
+  const bool acceptable = child->getNodeType() == DOCUMENT_FRAGMENT_NODE
+                              ? acceptsChildrenOf(child)
+                              : acceptsChild(child->getNodeType());
+  if (!acceptable)
+    throw DOMException(DOMException::HIERARCHY_REQUEST_ERR, "new child node is not acceptable");
+}
+
+void Node::checkWritable() const {
+  if (read_only_)
+    throw DOMException(DOMException::NO_MODIFICATION_ALLOWED_ERR,
+                       "read-only node cannot be modified");
+}
+
+void Node::setReadOnly() {
+  read_only_ = true;
+  if (const NamedNodeMap* attributes = getAttributes())
+    for (Node* a : attributes->nodes_) a->read_only_ = true;
+  for (Node* child = first_; child; child = child->next_) child->setReadOnly();
+}
+
+Node* Node::insertBefore(Node* child, Node* reference) {
+  checkWritable();
+  if (child->parent_) child->parent_->checkWritable();
+  checkInsertion(child);
   if (reference && reference->parent_ != this)
     throw DOMException(DOMException::NOT_FOUND_ERR, "ref child node not found");
+  if (child->getNodeType() == DOCUMENT_FRAGMENT_NODE) {
+    while (Node* moved = child->first_) {
+      child->unlink(moved);
+      link(moved, reference);
+    }
+    return child;
+  }
   if (child == reference) return child;
   if (child->parent_) child->parent_->unlink(child);
+  link(child, reference);
+  return child;
+}
+
+void Node::link(Node* child, Node* reference) {
   child->parent_ = this;
   child->next_ = reference;
   child->previous_ = reference ? reference->previous_ : last_;
   (child->previous_ ? child->previous_->next_ : first_) = child;
   (reference ? reference->previous_ : last_) = child;
-  return child;
+  if (detail::LiveSet* live = liveSet()) live->inserted(child);
 }
 
 void Node::unlink(Node* child) {
+  if (detail::LiveSet* live = liveSet()) live->removing(child);
   (child->previous_ ? child->previous_->next_ : first_) = child->next_;
   (child->next_ ? child->next_->previous_ : last_) = child->previous_;
   child->parent_ = child->previous_ = child->next_ = nullptr;
 }
 
 Node* Node::removeChild(Node* child) {
+  checkWritable();
   if (!child || child->parent_ != this)
     throw DOMException(DOMException::NOT_FOUND_ERR, "old child node not found");
   unlink(child);
@@ -151,6 +217,7 @@ Node* Node::removeChild(Node* child) {
 }
 
 Node* Node::replaceChild(Node* child, Node* old) {
+  checkWritable();
   if (!old || old->parent_ != this)
     throw DOMException(DOMException::NOT_FOUND_ERR, "old child node not found");
   if (child == old) return old;
@@ -191,6 +258,7 @@ void Node::setPrefix(const Xstring&) {
 }
 
 void Node::normalize() {
+  if (read_only_) return;
   for (Node* child = first_; child;) {
     Node* next = child->next_;
     if (child->getNodeType() == TEXT_NODE) {
@@ -233,18 +301,25 @@ Node* NodeList::item(int index) const {
 }
 
 NamedNodeMap::~NamedNodeMap() {
-  for (Attr* a : nodes_) delete a;
+  for (Node* n : nodes_) delete n;
+}
+
+void NamedNodeMap::checkWritable() const {
+  if (!owner_)
+    throw DOMException(DOMException::NO_MODIFICATION_ALLOWED_ERR,
+                       "read-only node cannot be modified");
+  owner_->checkWritable();
 }
 
 Node* NamedNodeMap::getNamedItem(const Xstring& name) const {
-  for (Attr* a : nodes_)
-    if (a->getName() == name) return a;
+  for (Node* n : nodes_)
+    if (n->getNodeName() == name) return n;
   return nullptr;
 }
 
 Node* NamedNodeMap::getNamedItemNS(const Xstring& uri, const Xstring& local) const {
-  for (Attr* a : nodes_)
-    if (a->getLocalName() == local && a->getNamespaceURI() == uri) return a;
+  for (Node* n : nodes_)
+    if (n->getLocalName() == local && n->getNamespaceURI() == uri) return n;
   return nullptr;
 }
 
@@ -253,9 +328,10 @@ Node* NamedNodeMap::item(int index) const {
 }
 
 Node* NamedNodeMap::removeNamedItem(const Xstring& name) {
+  checkWritable();
   for (auto it = nodes_.begin(); it != nodes_.end(); ++it) {
-    if ((*it)->getName() != name) continue;
-    Attr* removed = *it;
+    if ((*it)->getNodeName() != name) continue;
+    auto* removed = static_cast<Attr*>(*it);
     nodes_.erase(it);
     removed->element_ = nullptr;
     return removed;
@@ -264,6 +340,7 @@ Node* NamedNodeMap::removeNamedItem(const Xstring& name) {
 }
 
 Node* NamedNodeMap::setNamedItem(Node* node) {
+  checkWritable();
   if (node->getNodeType() != Node::ATTRIBUTE_NODE)
     throw DOMException(DOMException::HIERARCHY_REQUEST_ERR, "child node is not acceptable");
   return owner_->setAttributeNode(static_cast<Attr*>(node));
@@ -274,6 +351,11 @@ Node* NamedNodeMap::setNamedItem(Node* node) {
 Attr::Attr(Document* owner, const Xstring& name, const Xstring& uri, int local_start)
     : Node(owner), name_(name), uri_(uri), local_start_(local_start) {}
 Attr::~Attr() = default;
+
+void Attr::setValue(const Xstring& value) {
+  checkWritable();
+  value_ = value;
+}
 
 Node* Attr::cloneNode(bool) const { return getOwnerDocument()->importNode(this, true); }
 
@@ -303,6 +385,7 @@ Xstring Element::getAttributeNS(const Xstring& uri, const Xstring& local) const 
 }
 
 void Element::setAttribute(const Xstring& name, const Xstring& value) {
+  checkWritable();
   if (Attr* a = getAttributeNode(name)) {
     a->setValue(value);
     return;
@@ -314,12 +397,14 @@ void Element::setAttribute(const Xstring& name, const Xstring& value) {
 }
 
 void Element::setAttributeNS(const Xstring& uri, const Xstring& qname, const Xstring& value) {
+  checkWritable();
   Attr* a = getOwnerDocument()->createAttributeNS(uri, qname);
   a->setValue(value);
   delete setAttributeNode(a);
 }
 
 Attr* Element::setAttributeNode(Attr* attribute) {
+  checkWritable();
   if (attribute->getOwnerDocument() != getOwnerDocument())
     throw DOMException(DOMException::WRONG_DOCUMENT_ERR, "new child node document is different");
   if (attribute->element_ && attribute->element_ != this)
@@ -327,13 +412,13 @@ Attr* Element::setAttributeNode(Attr* attribute) {
                        "attribute is already used by other element");
   if (attribute->element_ == this) return nullptr;
   attribute->element_ = this;
-  for (Attr*& slot : attributes_.nodes_) {
+  for (Node*& slot : attributes_.nodes_) {
+    auto* old = static_cast<Attr*>(slot);
     const bool same =
         attribute->uri_.isNull()
-            ? slot->name_ == attribute->name_
-            : slot->uri_ == attribute->uri_ && slot->getLocalName() == attribute->getLocalName();
+            ? old->name_ == attribute->name_
+            : old->uri_ == attribute->uri_ && old->getLocalName() == attribute->getLocalName();
     if (!same) continue;
-    Attr* old = slot;
     old->element_ = nullptr;
     slot = attribute;
     return old;
@@ -359,15 +444,28 @@ void CharacterData::checkOffset(int offset) const {
     throw DOMException(DOMException::INDEX_SIZE_ERR, "invalid index");
 }
 
-void CharacterData::appendData(const Xstring& data) { data_ += data; }
+void CharacterData::appendData(const Xstring& data) {
+  checkWritable();
+  data_ += data;
+}
 
 void CharacterData::insertData(int offset, const Xstring& data) { replaceData(offset, 0, data); }
 
 void CharacterData::deleteData(int offset, int count) { replaceData(offset, count, ""); }
 
+void CharacterData::setData(const Xstring& data) {
+  checkWritable();
+  if (detail::LiveSet* live = liveSet())
+    live->replacing(this, 0, UnitCount(data_), UnitCount(data));
+  data_ = data;
+}
+
 void CharacterData::replaceData(int offset, int count, const Xstring& data) {
+  checkWritable();
   checkOffset(offset);
   if (count < 0) throw DOMException(DOMException::INDEX_SIZE_ERR, "invalid index");
+  if (detail::LiveSet* live = liveSet())
+    live->replacing(this, offset, std::min(count, UnitCount(data_) - offset), UnitCount(data));
   Xstring result = data_.substr(0, offset);
   result += data;
   if (offset + count < data_.length()) result += data_.substr(offset + count);
@@ -381,26 +479,113 @@ Xstring CharacterData::substringData(int offset, int count) const {
 }
 
 Node* Text::cloneNode(bool) const { return getOwnerDocument()->createTextNode(getData()); }
+
+Text* Text::splitText(int offset) {
+  checkWritable();
+  if (offset < 0 || offset > getLength())
+    throw DOMException(DOMException::INDEX_SIZE_ERR, "invalid index");
+  Text* tail = static_cast<Text*>(cloneNode(false));
+  tail->setData(getData().substr(offset));
+  if (Node* parent = getParentNode()) {
+    parent->insertBefore(tail, getNextSibling());
+    if (detail::LiveSet* live = liveSet()) live->splitting(this, offset, tail);
+  }
+  deleteData(offset, getLength() - offset);
+  return tail;
+}
 Node* CDATASection::cloneNode(bool) const {
   return getOwnerDocument()->createCDATASection(getData());
 }
 Node* Comment::cloneNode(bool) const { return getOwnerDocument()->createComment(getData()); }
+void ProcessingInstruction::setData(const Xstring& data) {
+  checkWritable();
+  if (detail::LiveSet* live = liveSet())
+    live->replacing(this, 0, UnitCount(data_), UnitCount(data));
+  data_ = data;
+}
+
 Node* ProcessingInstruction::cloneNode(bool) const {
   return getOwnerDocument()->createProcessingInstruction(target_, data_);
 }
+Node* DocumentFragment::cloneNode(bool deep) const {
+  return getOwnerDocument()->importNode(this, deep);
+}
 Node* DocumentType::cloneNode(bool) const {
-  return getOwnerDocument()->createDocumentType(name_, public_id_, system_id_);
+  if (getOwnerDocument()) return getOwnerDocument()->importNode(this, true);
+  // A type made by DOMImplementation that no document has taken yet: its maps are
+  // empty, as only a document makes entities and notations.
+  auto* copy = new DocumentType(nullptr, name_, public_id_, system_id_);
+  copy->elements_ = elements_;
+  copy->attributes_ = attributes_;
+  return copy;
+}
+
+bool DocumentType::addEntity(Entity* entity) {
+  if (entities_.getNamedItem(entity->getNodeName())) return false;
+  entity->setReadOnly();
+  entities_.nodes_.push_back(entity);
+  return true;
+}
+
+bool DocumentType::addNotation(Notation* notation) {
+  if (notations_.getNamedItem(notation->getNodeName())) return false;
+  notation->setReadOnly();
+  notations_.nodes_.push_back(notation);
+  return true;
+}
+
+void DocumentType::fillEntity(const Xstring& name, const Node* source) {
+  Node* entity = entities_.getNamedItem(name);
+  if (!entity || entity->hasChildNodes()) return;
+  for (const Node* child = source->getFirstChild(); child; child = child->getNextSibling())
+    entity->link(child->cloneNode(true), nullptr);
+  entity->setReadOnly();
+}
+
+void DocumentType::addElementDeclaration(const ElementDeclaration& declaration) {
+  elements_.push_back(declaration);
+}
+
+void DocumentType::addAttributeDeclaration(const AttributeDeclaration& declaration) {
+  attributes_.push_back(declaration);
+}
+
+void DocumentType::addUnreadParameterEntity(const ParameterEntityReference& reference) {
+  unread_parameter_entities_.push_back(reference);
+}
+
+// Whatever the depth asked for, an entity reference brings the entity's nodes
+// (it means nothing without them); an entity and a notation copy their own.
+Node* Entity::cloneNode(bool deep) const { return getOwnerDocument()->importNode(this, deep); }
+Node* Notation::cloneNode(bool) const { return getOwnerDocument()->importNode(this, false); }
+
+Node* EntityReference::cloneNode(bool) const {
+  EntityReference* copy = new EntityReference(getOwnerDocument(), name_);
+  for (const Node* child = getFirstChild(); child; child = child->getNextSibling())
+    copy->link(child->cloneNode(true), nullptr);
+  copy->setReadOnly();
+  return copy;
 }
 
 // ---- Document ----
 
 Document::Document() : Node(nullptr) {}
 
+Document::~Document() {
+  delete live_;
+  live_ = nullptr;
+  deleteChildren();
+}
+
+detail::LiveSet* Document::liveSetOf(const Node* node) {
+  Document* owner = node->document();
+  if (owner && !owner->live_) owner->live_ = new detail::LiveSet();
+  return owner ? owner->live_ : nullptr;
+}
+
 Node* Document::cloneNode(bool deep) const {
   Document* copy = new Document();
-  if (deep)
-    for (const Node* child = getFirstChild(); child; child = child->getNextSibling())
-      copy->appendChild(copy->importNode(child, true));
+  if (deep) copy->importChildren(this, copy);
   return copy;
 }
 
@@ -409,17 +594,38 @@ Node* Document::importNode(const Node* node, bool deep) {
     case ELEMENT_NODE: {
       auto* from = static_cast<const Element*>(node);
       Element* made = new Element(this, from->name_, from->uri_, from->local_start_);
-      for (const Attr* a : from->attributes_.nodes_)
+      for (const Node* a : from->attributes_.nodes_)
         made->setAttributeNode(static_cast<Attr*>(importNode(a, true)));
-      if (deep)
-        for (const Node* child = node->getFirstChild(); child; child = child->getNextSibling())
-          made->appendChild(importNode(child, true));
+      if (deep) importChildren(node, made);
+      return made;
+    }
+    case DOCUMENT_FRAGMENT_NODE: {
+      DocumentFragment* made = createDocumentFragment();
+      if (deep) importChildren(node, made);
       return made;
     }
     case ATTRIBUTE_NODE: {
       auto* from = static_cast<const Attr*>(node);
       Attr* made = new Attr(this, from->name_, from->uri_, from->local_start_);
       made->setValue(from->getValue());
+      return made;
+    }
+    case ENTITY_REFERENCE_NODE: return createEntityReference(node->getNodeName());
+    case ENTITY_NODE: {
+      auto* from = static_cast<const Entity*>(node);
+      Entity* made = createEntity(from->name_, from->public_id_, from->system_id_, from->notation_,
+                                  from->value_, from->internal_subset_);
+      if (deep)
+        for (const Node* child = node->getFirstChild(); child; child = child->getNextSibling())
+          made->link(importNode(child, true), nullptr);
+      made->setReadOnly();
+      return made;
+    }
+    case NOTATION_NODE: {
+      auto* from = static_cast<const Notation*>(node);
+      Notation* made =
+          createNotation(from->name_, from->public_id_, from->system_id_, from->internal_subset_);
+      made->setReadOnly();
       return made;
     }
     case TEXT_NODE: return createTextNode(node->getNodeValue());
@@ -429,11 +635,27 @@ Node* Document::importNode(const Node* node, bool deep) {
       return createProcessingInstruction(node->getNodeName(), node->getNodeValue());
     case DOCUMENT_TYPE_NODE: {
       auto* from = static_cast<const DocumentType*>(node);
-      return createDocumentType(from->getName(), from->getPublicId(), from->getSystemId());
+      DocumentType* made =
+          createDocumentType(from->getName(), from->getPublicId(), from->getSystemId());
+      for (const Node* entity : from->entities_.nodes_)
+        made->entities_.nodes_.push_back(importNode(entity, true));
+      for (const Node* notation : from->notations_.nodes_)
+        made->notations_.nodes_.push_back(importNode(notation, false));
+      made->elements_ = from->elements_;
+      made->attributes_ = from->attributes_;
+      made->unread_parameter_entities_ = from->unread_parameter_entities_;
+      return made;
     }
     default: throw DOMException(DOMException::NOT_SUPPORTED_ERR, "invalid node type");
   }
 }
+
+void Document::importChildren(const Node* from, Node* to) {
+  for (const Node* child = from->getFirstChild(); child; child = child->getNextSibling())
+    to->appendChild(importNode(child, true));
+}
+
+DocumentFragment* Document::createDocumentFragment() { return new DocumentFragment(this); }
 
 Element* Document::createElement(const Xstring& name) {
   CheckName(name, "invalid element name");
@@ -465,6 +687,40 @@ Attr* Document::createAttributeNS(const Xstring& uri, const Xstring& qname) {
 
 Text* Document::createTextNode(const Xstring& data) { return new Text(this, data); }
 Comment* Document::createComment(const Xstring& data) { return new Comment(this, data); }
+
+EntityReference* Document::createEntityReference(const Xstring& name) {
+  CheckName(name, "invalid entity name");
+  auto* made = new EntityReference(this, name);
+  if (const DocumentType* type = getDoctype())
+    if (const Node* entity = type->getEntities()->getNamedItem(name))
+      for (const Node* child = entity->getFirstChild(); child; child = child->getNextSibling())
+        made->link(importNode(child, true), nullptr);
+  made->setReadOnly();
+  return made;
+}
+
+Entity* Document::createEntity(const Xstring& name, const Xstring& public_id,
+                               const Xstring& system_id, const Xstring& notation,
+                               const Xstring& replacement_text, bool declared_internally) {
+  CheckName(name, "invalid entity name");
+  auto* made = new Entity(this, name);
+  made->public_id_ = public_id;
+  made->system_id_ = system_id;
+  made->notation_ = notation;
+  made->value_ = replacement_text;
+  made->internal_subset_ = declared_internally;
+  return made;
+}
+
+Notation* Document::createNotation(const Xstring& name, const Xstring& public_id,
+                                   const Xstring& system_id, bool declared_internally) {
+  CheckName(name, "invalid entity name");
+  auto* made = new Notation(this, name);
+  made->public_id_ = public_id;
+  made->system_id_ = system_id;
+  made->internal_subset_ = declared_internally;
+  return made;
+}
 CDATASection* Document::createCDATASection(const Xstring& data) {
   return new CDATASection(this, data);
 }

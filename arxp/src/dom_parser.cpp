@@ -1,6 +1,8 @@
 // DOMParser: builds a Document from the parser core's events.
 #include <cstring>
 #include <memory>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "arxp/diagnostics.h"
@@ -9,9 +11,18 @@
 namespace arxp {
 namespace {
 
+bool IsPredefinedEntity(const Xstring& name) {
+  return name == "lt" || name == "gt" || name == "amp" || name == "apos" || name == "quot";
+}
+
+bool IsParameterEntity(const Xstring& name) { return name.length() > 0 && name.data()[0] == '%'; }
+
+std::u16string Units(const Xstring& s) { return std::u16string(s.data(), s.length()); }
+
 class TreeBuilder final : public ParseEvents {
  public:
-  explicit TreeBuilder(Document* document) : document_(document), current_(document) {}
+  TreeBuilder(Document* document, bool entity_references)
+      : document_(document), current_(document), entity_references_(entity_references) {}
 
   void xmlDeclaration(const Xstring& version, const Xstring& encoding,
                       const Xstring& standalone) override {
@@ -32,7 +43,97 @@ class TreeBuilder final : public ParseEvents {
   }
   void startDoctype(const Xstring& name, const Xstring& public_id,
                     const Xstring& system_id) override {
-    append(document_->createDocumentType(name, public_id, system_id));
+    doctype_ = document_->createDocumentType(name, public_id, system_id);
+    append(doctype_);
+  }
+
+  // Declarations. The entity and notation maps take all; the element and
+  // attribute-list declarations are kept from the internal subset only, which is
+  // what the writer writes.
+  void elementDecl(const Xstring& name, const Xstring& model) override {
+    if (external_dtd_depth_ == 0) doctype_->addElementDeclaration({name, model});
+  }
+  // The first declaration of an attribute binds: a later one, which would bind
+  // if the written subset (without the external parts) were parsed, is left out.
+  void attributeDecl(const Xstring& element, const Xstring& name, const Xstring& type,
+                     const Xstring& mode, const Xstring& value) override {
+    const bool first = declared_attributes_.insert(Units(element) + u' ' + Units(name)).second;
+    if (first && external_dtd_depth_ == 0)
+      doctype_->addAttributeDeclaration({element, name, type, mode, value});
+  }
+  void internalEntityDecl(const Xstring& name, const Xstring& value) override {
+    declareEntity(name, Xstring(), Xstring(), Xstring(), value);
+  }
+  void externalEntityDecl(const Xstring& name, const Xstring& public_id,
+                          const Xstring& system_id) override {
+    if (IsParameterEntity(name))
+      external_parameter_entities_.emplace(
+          Units(name), ParameterEntityReference{name.substr(1), public_id, system_id});
+    declareEntity(name, public_id, system_id, Xstring(), Xstring());
+  }
+  void unparsedEntityDecl(const Xstring& name, const Xstring& public_id, const Xstring& system_id,
+                          const Xstring& notation) override {
+    declareEntity(name, public_id, system_id, notation, Xstring());
+  }
+  void notationDecl(const Xstring& name, const Xstring& public_id,
+                    const Xstring& system_id) override {
+    std::unique_ptr<Notation> notation(
+        document_->createNotation(name, public_id, system_id, external_dtd_depth_ == 0));
+    if (doctype_->addNotation(notation.get())) notation.release();
+  }
+
+  // A general entity's nodes are built in a fragment, which then fills the
+  // entity and becomes an entity reference or, without those, the nodes
+  // themselves. Parameter entities only tell whether declarations are external.
+  void startEntity(const Xstring& name) override {
+    if (name == "[dtd]" || external_parameter_entities_.count(Units(name))) {
+      ++external_dtd_depth_;
+      return;
+    }
+    if (IsParameterEntity(name) || IsPredefinedEntity(name)) return;
+    DocumentFragment* fragment = document_->createDocumentFragment();
+    expansions_.push_back({std::unique_ptr<DocumentFragment>(fragment), current_});
+    current_ = fragment;
+  }
+  void endEntity(const Xstring& name) override {
+    if (name == "[dtd]" || external_parameter_entities_.count(Units(name))) {
+      --external_dtd_depth_;
+      return;
+    }
+    if (IsParameterEntity(name) || IsPredefinedEntity(name)) return;
+    Expansion expansion = std::move(expansions_.back());
+    expansions_.pop_back();
+    current_ = expansion.parent;
+    if (doctype_) doctype_->fillEntity(name, expansion.nodes.get());
+    if (entity_references_) {
+      append(document_->createEntityReference(name));
+      return;
+    }
+    while (Node* node = expansion.nodes->getFirstChild()) {
+      Node* last = current_->getLastChild();
+      if (node->getNodeType() == Node::TEXT_NODE && last &&
+          last->getNodeType() == Node::TEXT_NODE) {
+        static_cast<Text*>(last)->appendData(node->getNodeValue());
+        delete expansion.nodes->removeChild(node);
+      } else {
+        current_->appendChild(node);
+      }
+    }
+  }
+  // An entity that was not read stays a reference, whatever the setting: there is
+  // nothing to put in its place. A parameter entity that was not read is noted in
+  // the document type, so that the written subset refers to it again.
+  void skippedEntity(const Xstring& name) override {
+    if (!IsParameterEntity(name)) {
+      append(document_->createEntityReference(name));
+      return;
+    }
+    if (external_dtd_depth_ > 0) return;
+    const auto declared = external_parameter_entities_.find(Units(name));
+    doctype_->addUnreadParameterEntity(
+        declared != external_parameter_entities_.end()
+            ? declared->second
+            : ParameterEntityReference{name.substr(1), Xstring(), Xstring()});
   }
   void startElement(const Xstring& uri, const Xstring& local, const Xstring& qname,
                     const std::vector<ParsedAttribute>& attributes) override {
@@ -78,9 +179,28 @@ class TreeBuilder final : public ParseEvents {
     owned.release();
   }
 
+  void declareEntity(const Xstring& name, const Xstring& public_id, const Xstring& system_id,
+                     const Xstring& notation, const Xstring& value) {
+    if (IsParameterEntity(name)) return;
+    std::unique_ptr<Entity> entity(document_->createEntity(name, public_id, system_id, notation,
+                                                           value, external_dtd_depth_ == 0));
+    if (doctype_->addEntity(entity.get())) entity.release();
+  }
+
+  struct Expansion {
+    std::unique_ptr<DocumentFragment> nodes;
+    Node* parent;
+  };
+
   Document* document_;
   Node* current_;
+  bool entity_references_;
+  DocumentType* doctype_ = nullptr;
   bool in_cdata_ = false;
+  int external_dtd_depth_ = 0;  // inside the external subset or an external parameter entity
+  std::unordered_map<std::u16string, ParameterEntityReference> external_parameter_entities_;
+  std::vector<Expansion> expansions_;
+  std::unordered_set<std::u16string> declared_attributes_;  // element, space, attribute
 };
 
 // Owns a document until the parse has succeeded.
@@ -103,7 +223,7 @@ DOMParser::~DOMParser() = default;
 
 Document* DOMParser::parse(InputSource& input) {
   PendingDocument pending;
-  TreeBuilder builder(pending.document);
+  TreeBuilder builder(pending.document, entity_references_);
   run(input, builder);
   return pending.release();
 }
@@ -122,7 +242,7 @@ Document* DOMParser::parse(const char16_t* buffer) {
   if (units == 0 || buffer[0] != 0xFEFF) text.push_back(0xFEFF);
   text.insert(text.end(), buffer, buffer + units);
   PendingDocument pending;
-  TreeBuilder builder(pending.document);
+  TreeBuilder builder(pending.document, entity_references_);
   run(text.data(), text.size() * sizeof(char16_t), Xstring("buffer"), builder);
   return pending.release();
 }

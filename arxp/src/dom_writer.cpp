@@ -84,6 +84,18 @@ class DeclaredEncoding {
   Xstring saved_;
 };
 
+// Whether a name and ";" follow (the rest of an entity reference "&name;").
+bool StartsEntityReference(const char16_t* p, const char16_t* end) {
+  const char16_t* name = p;
+  for (; p < end && *p != ';'; ++p) {
+    const char16_t c = *p;
+    const bool start =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
+    if (!start && (p == name || !((c >= '0' && c <= '9') || c == '-' || c == '.'))) return false;
+  }
+  return p < end && p != name;
+}
+
 // Serialises nodes into UTF-16 units; `indent` lays them out for reading.
 class Serializer {
  public:
@@ -94,6 +106,13 @@ class Serializer {
       case Node::ELEMENT_NODE: element(static_cast<const Element*>(n)); break;
       case Node::TEXT_NODE:
         escaped(n->getNodeValue());
+        after_text_ = true;
+        return;
+      case Node::ENTITY_REFERENCE_NODE:
+        // Stands in the text like the characters it holds.
+        raw("&");
+        raw(n->getNodeName());
+        raw(";");
         after_text_ = true;
         return;
       case Node::CDATA_SECTION_NODE:
@@ -162,16 +181,125 @@ class Serializer {
     breakLine();
     raw("<!DOCTYPE ");
     raw(d->getName());
-    if (!d->getPublicId().isNull()) {
-      raw(" PUBLIC ");
-      literal(d->getPublicId());
-      raw(" ");
-      literal(d->getSystemId());
-    } else if (!d->getSystemId().isNull()) {
-      raw(" SYSTEM ");
-      literal(d->getSystemId());
+    externalId(d->getPublicId(), d->getSystemId());
+    const std::vector<ElementDeclaration>& elements = d->getElementDeclarations();
+    const std::vector<AttributeDeclaration>& attributes = d->getAttributeDeclarations();
+    std::vector<const Entity*> entities;
+    std::vector<const Notation*> notations;
+    for (int i = 0; i < d->getEntities()->getLength(); ++i) {
+      auto* entity = static_cast<const Entity*>(d->getEntities()->item(i));
+      if (entity->isDeclaredInternally()) entities.push_back(entity);
     }
-    raw(">");
+    for (int i = 0; i < d->getNotations()->getLength(); ++i) {
+      auto* notation = static_cast<const Notation*>(d->getNotations()->item(i));
+      if (notation->isDeclaredInternally()) notations.push_back(notation);
+    }
+    const std::vector<ParameterEntityReference>& unread = d->getUnreadParameterEntities();
+    if (elements.empty() && attributes.empty() && entities.empty() && notations.empty() &&
+        unread.empty()) {
+      raw(">");
+      return;
+    }
+    raw(" [");
+    for (const ElementDeclaration& e : elements) {
+      raw("<!ELEMENT ");
+      raw(e.name);
+      raw(" ");
+      raw(e.model);
+      raw(">");
+    }
+    for (const AttributeDeclaration& a : attributes) {
+      raw("<!ATTLIST ");
+      raw(a.element);
+      raw(" ");
+      raw(a.name);
+      raw(" ");
+      raw(a.type);
+      if (!a.mode.isNull()) {
+        raw(" ");
+        raw(a.mode);
+      }
+      if (!a.value.isNull()) {
+        raw(" \"");
+        escaped(a.value, true);
+        raw("\"");
+      }
+      raw(">");
+    }
+    for (const Entity* e : entities) {
+      breakLine();
+      raw("<!ENTITY ");
+      raw(e->getNodeName());
+      if (e->getSystemId().isNull()) {
+        raw(" ");
+        entityValue(e->getReplacementText());
+      } else {
+        externalId(e->getPublicId(), e->getSystemId());
+      }
+      if (!e->getNotationName().isNull()) {
+        raw(" NDATA ");
+        raw(e->getNotationName());
+      }
+      raw(">");
+    }
+    for (const Notation* n : notations) {
+      raw("<!NOTATION ");
+      raw(n->getNodeName());
+      externalId(n->getPublicId(), n->getSystemId());
+      raw(">");
+    }
+    // Each declared once, before its first reference.
+    std::vector<const Xstring*> declared;
+    for (const ParameterEntityReference& r : unread) {
+      bool seen = false;
+      for (const Xstring* name : declared) seen = seen || *name == r.name;
+      if (!seen && !r.system_id.isNull()) {
+        raw("<!ENTITY % ");
+        raw(r.name);
+        externalId(r.public_id, r.system_id);
+        raw(">");
+        declared.push_back(&r.name);
+      }
+      raw("%");
+      raw(r.name);
+      raw(";");
+    }
+    raw("]>");
+  }
+
+  // " PUBLIC " and both literals (the system one may be absent for a notation),
+  // or " SYSTEM " and the system literal, or nothing.
+  void externalId(const Xstring& public_id, const Xstring& system_id) {
+    if (!public_id.isNull()) {
+      raw(" PUBLIC ");
+      literal(public_id);
+      if (system_id.isNull()) return;
+      raw(" ");
+      literal(system_id);
+    } else if (!system_id.isNull()) {
+      raw(" SYSTEM ");
+      literal(system_id);
+    }
+  }
+
+  // An entity value literal that declares the same replacement text: references
+  // to general entities stay (they are not expanded in a declaration), and the
+  // characters a declaration would interpret are character references.
+  void entityValue(const Xstring& text) {
+    raw("\"");
+    const char16_t* units = text.data();
+    for (int i = 0; i < text.length(); ++i) {
+      switch (units[i]) {
+        case '"': raw("&#34;"); break;
+        case '%': raw("&#37;"); break;
+        case '\r': raw("&#13;"); break;
+        case '&':
+          raw(StartsEntityReference(units + i + 1, units + text.length()) ? "&" : "&#38;");
+          break;
+        default: out_ += units[i];
+      }
+    }
+    raw("\"");
   }
 
   // A line feed and two spaces per enclosing element, in indented output, unless

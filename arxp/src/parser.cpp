@@ -131,7 +131,7 @@ void Parser::setPropertyValue(const Xstring& name, void* value) {
   entry->object = value;
 }
 
-void Parser::run(const InputSource& source, ParseEvents& events) {
+void Parser::run(const InputSource& source, ParseEvents& events, EntityOpener* opener) {
   input_source_.reset(new InputSource(source));
   std::vector<char> path(source.getSystemId().mbcsCapacity(osEncoding()));
   source.getSystemId().os_str(path.data());
@@ -139,18 +139,22 @@ void Parser::run(const InputSource& source, ParseEvents& events) {
   if (!input.isOpen())
     Diagnostics::error(ARXPException::FILE_OPEN_ERR,
                        Named("file (%s) cannot open", source.getSystemId()));
-  parseInput(input, events);
+  parseInput(input, events, opener);
 }
 
-void Parser::run(const void* data, std::size_t size, const Xstring& name, ParseEvents& events) {
+void Parser::run(const void* data, std::size_t size, const Xstring& name, ParseEvents& events,
+                 EntityOpener* opener) {
   input_source_.reset(new InputSource(name));
   ByteInput input(data, size, name);
-  parseInput(input, events);
+  parseInput(input, events, opener);
 }
 
-void Parser::parseInput(ByteInput& input, ParseEvents& events) {
+void Parser::parseInput(ByteInput& input, ParseEvents& events, EntityOpener* opener) {
   ParseOptions options;
   options.namespaces = getFeature(sax_names::kNamespaces);
+  options.external_general_entities = getFeature(sax_names::kExternalGeneralEntities);
+  options.external_parameter_entities = getFeature(sax_names::kExternalParameterEntities);
+  options.opener = opener;
   parsing_ = true;
   struct Idle {
     bool& parsing;

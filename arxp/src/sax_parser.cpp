@@ -1,9 +1,12 @@
 // SAXParser: delivers the parser core's events to the SAX2 handlers.
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "arxp/diagnostics.h"
+#include "arxp/encoding.h"
+#include "arxp/input.h"
 #include "arxp/parser.h"
 
 namespace arxp {
@@ -61,7 +64,7 @@ class PositionLocator final : public Locator {
 // Turns the core's events into handler calls, and the library's reports into
 // error-handler calls. An exception out of a handler ends the parse with the
 // report "parser catch user throw (%s)".
-class SAXParser::Bridge final : public ParseEvents, public ReportListener {
+class SAXParser::Bridge final : public ParseEvents, public ReportListener, public EntityOpener {
  public:
   Bridge(SAXParser& parser) : parser_(parser), previous_(Diagnostics::listener()) {
     lexical_ = static_cast<LexicalHandler*>(parser.propertyValue(sax_names::kLexicalHandler));
@@ -87,6 +90,19 @@ class SAXParser::Bridge final : public ParseEvents, public ReportListener {
         handler->fatalError(exception);
       }
     });
+  }
+
+  // The entity resolver's source for an external entity, when it names one.
+  std::unique_ptr<ByteInput> open(const Xstring& public_id, const Xstring&,
+                                  const Xstring& resolved_system_id) override {
+    EntityResolver* resolver = parser_.resolver_;
+    if (!resolver) return nullptr;
+    std::unique_ptr<InputSource> source;
+    user([&] { source.reset(resolver->resolveEntity(public_id, resolved_system_id)); });
+    if (!source) return nullptr;
+    std::vector<char> path(source->getSystemId().mbcsCapacity(osEncoding()));
+    source->getSystemId().os_str(path.data());
+    return std::make_unique<ByteInput>(path.data());
   }
 
   void setPosition(const ParsePosition& position) override {
@@ -214,7 +230,7 @@ void SAXParser::setProperty(const Xstring& name, void* value) { setPropertyValue
 
 void SAXParser::parse(InputSource& input) {
   Bridge bridge(*this);
-  run(input, bridge);
+  run(input, bridge, &bridge);
 }
 
 void SAXParser::parse(const Xstring& system_id) {
@@ -224,7 +240,7 @@ void SAXParser::parse(const Xstring& system_id) {
 
 void SAXParser::parseBuffer(const void* data, std::size_t size, const Xstring& name) {
   Bridge bridge(*this);
-  run(data, size, name, bridge);
+  run(data, size, name, bridge, &bridge);
 }
 
 }  // namespace arxp

@@ -121,12 +121,18 @@ TEST(DOMTreeTest, ChildOperationsCheckTheirArguments) {
   Element* root = doc->createElement("r");
   doc->appendChild(root);
   std::string message;
-  EXPECT_EQ(DomCode([&] { doc->appendChild(doc->createElement("s")); }, &message),
+  // A refused node stays with the caller, who frees it.
+  Element* second = doc->createElement("s");
+  EXPECT_EQ(DomCode([&] { doc->appendChild(second); }, &message),
             DOMException::HIERARCHY_REQUEST_ERR);
   EXPECT_EQ(message, "new child node is not acceptable");
-  EXPECT_EQ(DomCode([&] { root->appendChild(other->createTextNode("t")); }, &message),
+  EXPECT_EQ(second->getParentNode(), nullptr);
+  parser.freeNode(second);
+  Text* foreign = other->createTextNode("t");
+  EXPECT_EQ(DomCode([&] { root->appendChild(foreign); }, &message),
             DOMException::WRONG_DOCUMENT_ERR);
   EXPECT_EQ(message, "new child node document is different");
+  parser.freeNode(foreign);
   Element* child = doc->createElement("c");
   root->appendChild(child);
   EXPECT_EQ(DomCode([&] { child->appendChild(root); }), DOMException::HIERARCHY_REQUEST_ERR);

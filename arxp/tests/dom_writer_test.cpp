@@ -125,6 +125,7 @@ namespace {
 
 TEST(DOMWriterRoundTripTest, CharactersAParseWouldChangeAreReferenced) {
   DOMParser parser;
+  parser.setFeature(sax_names::kExternalParameterEntities, false);  // no file "a\"b"
   Document* doc = parser.parse(u"<!DOCTYPE r SYSTEM 'a\"b'><r v='a&#9;b&#10;c&#13;'>x&#13;y</r>");
   char16_t buffer[256];
   int length = sizeof buffer;

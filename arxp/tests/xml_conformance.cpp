@@ -37,7 +37,6 @@ namespace fs = std::filesystem;
 // Known failures by test id, each with the reason.
 using KnownFailures = std::map<std::string, std::string>;
 
-constexpr const char* kExternalEntities = "external entities";
 constexpr const char* kFourByteUtf8 =
     "UTF-8 sequences of four bytes (characters above U+FFFF) are not read";
 
@@ -46,11 +45,6 @@ KnownFailures Because(const char* reason, std::initializer_list<const char*> ids
   KnownFailures known;
   for (const char* id : ids) known.emplace(id, reason);
   return known;
-}
-
-KnownFailures Merge(KnownFailures a, const KnownFailures& b) {
-  a.insert(b.begin(), b.end());
-  return a;
 }
 
 std::string Utf8(const char16_t* units, int length) {
@@ -340,12 +334,7 @@ constexpr const char* kOasis = "oasis/oasis.xml";
 constexpr const char* kJapanese = "japanese/japanese.xml";
 
 TEST_F(XmlConformance, XmltestNotWellFormedRejected) {
-  // The faults of these lie in external entities and external subsets.
-  const KnownFailures known =
-      Because(kExternalEntities,
-              {"not-wf-not-sa-001", "not-wf-not-sa-003", "not-wf-not-sa-004", "not-wf-not-sa-006",
-               "not-wf-not-sa-007", "not-wf-not-sa-008", "not-wf-not-sa-009", "not-wf-ext-sa-001",
-               "not-wf-ext-sa-002", "not-wf-ext-sa-003"});
+  const KnownFailures known = {};
   Score("xmltest not-wf", Cases(kXmltest, "not-wf"), known, MustReject);
 }
 
@@ -362,30 +351,12 @@ TEST_F(XmlConformance, XmltestInvalidAccepted) {
 TEST_F(XmlConformance, XmltestCanonicalOutput) {
   std::vector<SuiteCase> cases = Cases(kXmltest, "");
   std::erase_if(cases, [](const SuiteCase& c) { return c.output.empty(); });
-  // The external ones give text, elements, attribute defaults and declarations that
-  // the output holds.
-  const KnownFailures known = Merge(
-      Because(kFourByteUtf8, {"valid-sa-052"}),
-      Because(kExternalEntities,
-              {"invalid-not-sa-022", "valid-not-sa-003", "valid-not-sa-004", "valid-not-sa-005",
-               "valid-not-sa-006",   "valid-not-sa-007", "valid-not-sa-008", "valid-not-sa-009",
-               "valid-not-sa-011",   "valid-not-sa-012", "valid-not-sa-013", "valid-not-sa-014",
-               "valid-not-sa-015",   "valid-not-sa-016", "valid-not-sa-017", "valid-not-sa-018",
-               "valid-not-sa-019",   "valid-not-sa-020", "valid-not-sa-021", "valid-not-sa-023",
-               "valid-not-sa-024",   "valid-not-sa-025", "valid-not-sa-026", "valid-not-sa-028",
-               "valid-not-sa-029",   "valid-not-sa-031", "valid-ext-sa-001", "valid-ext-sa-002",
-               "valid-ext-sa-004",   "valid-ext-sa-005", "valid-ext-sa-006", "valid-ext-sa-007",
-               "valid-ext-sa-008",   "valid-ext-sa-009", "valid-ext-sa-011", "valid-ext-sa-012",
-               "valid-ext-sa-013",   "valid-ext-sa-014"}));
+  const KnownFailures known = Because(kFourByteUtf8, {"valid-sa-052"});
   Score("xmltest canonical output", cases, known, MustMatchOutput);
 }
 
 TEST_F(XmlConformance, OasisNotWellFormedRejected) {
-  // The faults of these lie in their external subsets.
-  const KnownFailures known =
-      Because(kExternalEntities,
-              {"o-p09fail1", "o-p09fail2", "o-p30fail1", "o-p31fail1", "o-p61fail1", "o-p62fail1",
-               "o-p62fail2", "o-p63fail1", "o-p63fail2", "o-p64fail1", "o-p64fail2"});
+  const KnownFailures known = {};
   Score("oasis not-wf", Cases(kOasis, "not-wf"), known, MustReject);
 }
 

@@ -1,10 +1,10 @@
 // DocumentParser: the well-formedness-checking, non-validating XML 1.0 parser under
 // both faces of the library (SAXParser and DOMParser). It reads one input through
 // the character readers, checks the XML declaration and switches the encoding it
-// names, keeps the internal subset's entity and attribute-list declarations,
-// expands internal general entities within a bounded budget, and delivers what it
-// finds to a ParseEvents sink. Every error is a report (Diagnostics) with the
-// place in the document, thrown as ARXPException.
+// names, keeps the entity and attribute-list declarations, reads the external
+// subset and external entities where the options allow, expands entities within a
+// bounded budget and depth, and delivers what it finds to a ParseEvents sink. Every error is a
+// report (Diagnostics) with the place in the document, thrown as ARXPException.
 #pragma once
 
 #include <memory>
@@ -72,14 +72,35 @@ class ARXP_EXPORT ParseEvents {
   virtual void comment(const Xstring& text);
   virtual void processingInstruction(const Xstring& target, const Xstring& data);
   // A general entity whose replacement follows (between startEntity and endEntity)
-  // or that is not read (skippedEntity).
+  // or that is not read (skippedEntity). Parameter entities are named with their
+  // "%", the external subset "[dtd]".
   virtual void startEntity(const Xstring& name);
   virtual void endEntity(const Xstring& name);
   virtual void skippedEntity(const Xstring& name);
 };
 
+// Opens external entities (the external subset, external general and parameter
+// entities) in place of the file their resolved system id names.
+class ARXP_EXPORT EntityOpener {
+ public:
+  virtual ~EntityOpener();
+  // The input of the entity, or nullptr to read the file `resolved_system_id`.
+  virtual std::unique_ptr<ByteInput> open(const Xstring& public_id, const Xstring& system_id,
+                                          const Xstring& resolved_system_id) = 0;
+};
+
+// A system id as a file name: one starting "/" as it is, "file://" removed, any
+// other relative to the directory of `base` (the system id of the input that
+// declares it; the current directory when that has no "/").
+ARXP_EXPORT Xstring resolveSystemId(const Xstring& system_id, const Xstring& base);
+
 struct ParseOptions {
   bool namespaces = true;
+  // Whether external general entities, and external parameter entities and the
+  // external subset, are read; an entity that is not read is skipped.
+  bool external_general_entities = false;
+  bool external_parameter_entities = false;
+  EntityOpener* opener = nullptr;  // nullptr: files only
   // Limits that keep hostile input bounded.
   int max_element_depth = 10000;
   int max_entity_depth = 64;

@@ -8,15 +8,25 @@
 #include "arxp/exception.h"
 #include "arxp/export.h"
 #include "arxp/parser.h"
+#include "arxp/range.h"
+#include "arxp/traversal.h"
 #include "arxp/xstring.h"
 
 namespace arxp {
 
 class Attr;
 class Document;
+class DocumentFragment;
+class DocumentType;
+class Entity;
+class EntityReference;
+class Notation;
 class Element;
 class NamedNodeMap;
 class NodeList;
+namespace detail {
+class LiveSet;
+}
 
 class ARXP_EXPORT DOMException : public ARXPException {
  public:
@@ -100,17 +110,37 @@ class ARXP_EXPORT Node {
   static void* operator new(std::size_t size);
   static void operator delete(void* block);
 
+  // Entities, notations, entity references and everything below them may not be
+  // changed (NO_MODIFICATION_ALLOWED_ERR).
+  bool isReadOnly() const { return read_only_; }
+
  protected:
   explicit Node(Document* owner) : owner_(owner) {}
   // Whether a node of `type` may be a child of this node.
   bool acceptsChild(short type) const;
+  // Whether all the children of a fragment may become children of this node.
+  bool acceptsChildrenOf(const Node* fragment) const;
+  // Throws unless `child` (or each child of a fragment) may be inserted here.
+  void checkInsertion(const Node* child) const;
+  // Throws NO_MODIFICATION_ALLOWED_ERR for a read-only node.
+  void checkWritable() const;
+  // Makes this node and its descendants read-only.
+  void setReadOnly();
+  // Puts `child` before `reference` (at the end for nullptr); no checks.
+  void link(Node* child, Node* reference);
   // The document this node belongs to (the document itself for a Document).
   Document* document() const;
+  // The ranges and iterators to tell of a change here, nullptr when there are none.
+  detail::LiveSet* liveSet() const;
 
  private:
   friend class Document;
+  friend class DocumentType;
   friend class DOMImplementation;
+  friend class NamedNodeMap;
+  friend class Range;
   void unlink(Node* child);
+  void deleteChildren();
 
   Document* owner_;
   Node* parent_ = nullptr;
@@ -119,6 +149,7 @@ class ARXP_EXPORT Node {
   Node* previous_ = nullptr;
   Node* next_ = nullptr;
   mutable NodeList* children_ = nullptr;
+  bool read_only_ = false;
 };
 
 // An ordered list of nodes: the live children of a node, or a temporary snapshot
@@ -138,10 +169,14 @@ class ARXP_EXPORT NodeList {
   bool tmp_ = false;
 };
 
-// The attributes of an element, by name.
+// Nodes by name: the attributes of an element, or the read-only entities or
+// notations of a document type. The map owns its nodes.
 class ARXP_EXPORT NamedNodeMap {
  public:
+  // The attributes of `owner`.
   explicit NamedNodeMap(Element* owner) : owner_(owner) {}
+  // A read-only map of a document type.
+  NamedNodeMap() = default;
   virtual ~NamedNodeMap();
   virtual int getLength() const { return static_cast<int>(nodes_.size()); }
   virtual Node* getNamedItem(const Xstring& name) const;
@@ -152,9 +187,13 @@ class ARXP_EXPORT NamedNodeMap {
 
  private:
   friend class Document;
+  friend class DocumentType;
   friend class Element;
-  Element* owner_;
-  std::vector<Attr*> nodes_;
+  friend class Node;
+  void checkWritable() const;
+
+  Element* owner_ = nullptr;
+  std::vector<Node*> nodes_;
 };
 
 class ARXP_EXPORT Attr : public Node {
@@ -169,12 +208,12 @@ class ARXP_EXPORT Attr : public Node {
   short getNodeType() const override { return ATTRIBUTE_NODE; }
   Xstring getNodeValue() const override { return value_; }
   Xstring getPrefix() const override;
-  void setNodeValue(const Xstring& value) override { value_ = value; }
+  void setNodeValue(const Xstring& value) override { setValue(value); }
   Node* getParentNode() const override { return nullptr; }
 
   const Xstring& getName() const { return name_; }
   const Xstring& getValue() const { return value_; }
-  void setValue(const Xstring& value) { value_ = value; }
+  void setValue(const Xstring& value);
   bool getSpecified() const { return specified_; }
   Element* getOwnerElement() const { return element_; }
 
@@ -231,14 +270,14 @@ class ARXP_EXPORT Element : public Node {
 class ARXP_EXPORT CharacterData : public Node {
  public:
   Xstring getNodeValue() const override { return data_; }
-  void setNodeValue(const Xstring& value) override { data_ = value; }
+  void setNodeValue(const Xstring& value) override { setData(value); }
   virtual void appendData(const Xstring& data);
   virtual void deleteData(int offset, int count);
   virtual const Xstring& getData() const { return data_; }
   virtual int getLength() const { return data_.length(); }
   virtual void insertData(int offset, const Xstring& data);
   virtual void replaceData(int offset, int count, const Xstring& data);
-  virtual void setData(const Xstring& data) { data_ = data; }
+  virtual void setData(const Xstring& data);
   virtual Xstring substringData(int offset, int count) const;
 
  protected:
@@ -254,6 +293,9 @@ class ARXP_EXPORT Text : public CharacterData {
   Node* cloneNode(bool deep) const override;
   Xstring getNodeName() const override { return "#text"; }
   short getNodeType() const override { return TEXT_NODE; }
+  // Cuts the data at `offset`; a new node of the same kind takes the rest and
+  // follows this one. INDEX_SIZE_ERR "invalid index" for an offset outside the data.
+  virtual Text* splitText(int offset);
 
  protected:
   friend class Document;
@@ -288,16 +330,100 @@ class ARXP_EXPORT ProcessingInstruction : public Node {
   Xstring getNodeName() const override { return target_; }
   short getNodeType() const override { return PROCESSING_INSTRUCTION_NODE; }
   Xstring getNodeValue() const override { return data_; }
-  void setNodeValue(const Xstring& value) override { data_ = value; }
+  void setNodeValue(const Xstring& value) override { setData(value); }
   const Xstring& getTarget() const { return target_; }
   const Xstring& getData() const { return data_; }
-  void setData(const Xstring& data) { data_ = data; }
+  void setData(const Xstring& data);
 
  private:
   friend class Document;
   ProcessingInstruction(Document* owner, const Xstring& target, const Xstring& data)
       : Node(owner), target_(target), data_(data) {}
   Xstring target_, data_;
+};
+
+// A lightweight holder of nodes: inserting it inserts its children instead.
+class ARXP_EXPORT DocumentFragment : public Node {
+ public:
+  Node* cloneNode(bool deep) const override;
+  Xstring getNodeName() const override { return "#document-fragment"; }
+  short getNodeType() const override { return DOCUMENT_FRAGMENT_NODE; }
+
+ private:
+  friend class Document;
+  explicit DocumentFragment(Document* owner) : Node(owner) {}
+};
+
+// A parsed general entity of the document type, internal, external or unparsed.
+// Its children are the nodes of its replacement, filled when the document first
+// refers to it.
+class ARXP_EXPORT Entity : public Node {
+ public:
+  Node* cloneNode(bool deep) const override;
+  Xstring getNodeName() const override { return name_; }
+  short getNodeType() const override { return ENTITY_NODE; }
+  // Null for an internal entity.
+  const Xstring& getPublicId() const { return public_id_; }
+  const Xstring& getSystemId() const { return system_id_; }
+  // Null unless the entity is unparsed.
+  const Xstring& getNotationName() const { return notation_; }
+  // The replacement text of an internal entity as declared; null for an external one.
+  const Xstring& getReplacementText() const { return value_; }
+  // Whether the declaration is in the document's internal subset (which the
+  // writer writes) rather than in an external one.
+  bool isDeclaredInternally() const { return internal_subset_; }
+
+ private:
+  friend class Document;
+  Entity(Document* owner, const Xstring& name) : Node(owner), name_(name) {}
+  Xstring name_, public_id_, system_id_, notation_, value_;
+  bool internal_subset_ = true;
+};
+
+// A reference to a general entity; its read-only children are the entity's nodes.
+class ARXP_EXPORT EntityReference : public Node {
+ public:
+  Node* cloneNode(bool deep) const override;
+  Xstring getNodeName() const override { return name_; }
+  short getNodeType() const override { return ENTITY_REFERENCE_NODE; }
+
+ private:
+  friend class Document;
+  EntityReference(Document* owner, const Xstring& name) : Node(owner), name_(name) {}
+  Xstring name_;
+};
+
+class ARXP_EXPORT Notation : public Node {
+ public:
+  Node* cloneNode(bool deep) const override;
+  Xstring getNodeName() const override { return name_; }
+  short getNodeType() const override { return NOTATION_NODE; }
+  const Xstring& getPublicId() const { return public_id_; }
+  const Xstring& getSystemId() const { return system_id_; }
+  bool isDeclaredInternally() const { return internal_subset_; }
+
+ private:
+  friend class Document;
+  Notation(Document* owner, const Xstring& name) : Node(owner), name_(name) {}
+  Xstring name_, public_id_, system_id_;
+  bool internal_subset_ = true;
+};
+
+// An element type declaration of the internal subset; the model without spaces.
+struct ElementDeclaration {
+  Xstring name, model;
+};
+
+// A parameter-entity reference of the internal subset whose entity was not read,
+// with the entity's identifiers when it is declared (null otherwise).
+struct ParameterEntityReference {
+  Xstring name, public_id, system_id;
+};
+
+// An attribute-list declaration of the internal subset, one attribute: mode is
+// "#REQUIRED", "#IMPLIED", "#FIXED" or null; value is the default or null.
+struct AttributeDeclaration {
+  Xstring element, name, type, mode, value;
 };
 
 class ARXP_EXPORT DocumentType : public Node {
@@ -309,6 +435,25 @@ class ARXP_EXPORT DocumentType : public Node {
   const Xstring& getName() const { return name_; }
   const Xstring& getPublicId() const { return public_id_; }
   const Xstring& getSystemId() const { return system_id_; }
+  // The general entities and the notations: read-only maps owned by the type.
+  NamedNodeMap* getEntities() const { return &entities_; }
+  NamedNodeMap* getNotations() const { return &notations_; }
+  const std::vector<ElementDeclaration>& getElementDeclarations() const { return elements_; }
+  const std::vector<AttributeDeclaration>& getAttributeDeclarations() const { return attributes_; }
+  const std::vector<ParameterEntityReference>& getUnreadParameterEntities() const {
+    return unread_parameter_entities_;
+  }
+
+  // Building the type (the parser does). The first declaration of a name binds,
+  // as in XML: these return whether the node was taken; the type owns what it takes.
+  bool addEntity(Entity* entity);
+  bool addNotation(Notation* notation);
+  void addElementDeclaration(const ElementDeclaration& declaration);
+  void addAttributeDeclaration(const AttributeDeclaration& declaration);
+  void addUnreadParameterEntity(const ParameterEntityReference& reference);
+  // Gives the entity of that name, while it has no nodes, copies of the children
+  // of `source` (the parser does at the entity's first reference).
+  void fillEntity(const Xstring& name, const Node* source);
 
  private:
   friend class Document;
@@ -316,11 +461,18 @@ class ARXP_EXPORT DocumentType : public Node {
                const Xstring& system_id)
       : Node(owner), name_(name), public_id_(public_id), system_id_(system_id) {}
   Xstring name_, public_id_, system_id_;
+  mutable NamedNodeMap entities_, notations_;
+  std::vector<ElementDeclaration> elements_;
+  std::vector<AttributeDeclaration> attributes_;
+  std::vector<ParameterEntityReference> unread_parameter_entities_;
 };
 
-class ARXP_EXPORT Document : public Node {
+// Loose nodes of a document (made by it but in no tree) are to be freed before it.
+class ARXP_EXPORT Document : public Node, public DocumentRange, public DocumentTraversal {
  public:
   Document();
+  // Detaches the document's ranges and iterators.
+  ~Document() override;
   Node* cloneNode(bool deep) const override;
   Xstring getNodeName() const override { return "#document"; }
   short getNodeType() const override { return DOCUMENT_NODE; }
@@ -328,10 +480,22 @@ class ARXP_EXPORT Document : public Node {
   // Names are checked as XML names ("invalid element name", ...: INVALID_CHARACTER_ERR).
   Element* createElement(const Xstring& name);
   Element* createElementNS(const Xstring& uri, const Xstring& qname);
+  DocumentFragment* createDocumentFragment();
   Attr* createAttribute(const Xstring& name);
   Attr* createAttributeNS(const Xstring& uri, const Xstring& qname);
   Text* createTextNode(const Xstring& data);
   Comment* createComment(const Xstring& data);
+  // Children copied from the document type's entity of that name, when it has one
+  // ("invalid entity name": INVALID_CHARACTER_ERR).
+  EntityReference* createEntityReference(const Xstring& name);
+  // Declared entities and notations, for a document type's maps. An external
+  // entity has a system id; an unparsed one a notation too; an internal one a
+  // replacement text.
+  Entity* createEntity(const Xstring& name, const Xstring& public_id, const Xstring& system_id,
+                       const Xstring& notation, const Xstring& replacement_text,
+                       bool declared_internally = true);
+  Notation* createNotation(const Xstring& name, const Xstring& public_id, const Xstring& system_id,
+                           bool declared_internally = true);
   CDATASection* createCDATASection(const Xstring& data);
   ProcessingInstruction* createProcessingInstruction(const Xstring& target, const Xstring& data);
   DocumentType* createDocumentType(const Xstring& name, const Xstring& public_id,
@@ -341,6 +505,24 @@ class ARXP_EXPORT Document : public Node {
   NodeList* getElementsByTagName(const Xstring& name) const;
   // A copy of a node of any document, belonging to this one and without a parent.
   Node* importNode(const Node* node, bool deep);
+
+  Range* createRange() override;
+  // The iterator and the walker follow the changes of the root's document.
+  NodeIterator* createNodeIterator(Node* root, unsigned int what_to_show, NodeFilter* filter,
+                                   bool expand_entity_references) override;
+  TreeWalker* createTreeWalker(Node* root, unsigned int what_to_show, NodeFilter* filter,
+                               bool expand_entity_references) override;
+
+ private:
+  friend class Node;
+  // The live set of the document of a node, made on first use; nullptr for a node
+  // of no document.
+  static detail::LiveSet* liveSetOf(const Node* node);
+
+  // Appends copies of the children of `from` to `to`.
+  void importChildren(const Node* from, Node* to);
+
+  detail::LiveSet* live_ = nullptr;
 };
 
 // Creates documents and document types, and tells which features the tree has.
@@ -372,6 +554,13 @@ class ARXP_EXPORT DOMParser : public Parser {
   Document* createDocument();
   DOMImplementation* getImplementation();
 
+  // Whether a reference to a parsed general entity becomes an EntityReference
+  // node holding the entity's nodes (the default) or the nodes themselves. The
+  // entity's nodes are read-only either way; a reference to an entity that is not
+  // read is always kept as an EntityReference.
+  void setCreateEntityReferenceNodes(bool create) { entity_references_ = create; }
+  bool getCreateEntityReferenceNodes() const { return entity_references_; }
+
   void free(Document* document);
   // Only temporary lists ("attempt to free NodeList that is not tmp-node-list").
   void free(NodeList* list);
@@ -389,6 +578,9 @@ class ARXP_EXPORT DOMParser : public Parser {
   // UTF-16 into a buffer of *length bytes; *length becomes the bytes produced,
   // terminating zero unit included (units beyond the capacity are counted only).
   void write(Document* document, char16_t* buffer, int* length);
+
+ private:
+  bool entity_references_ = true;
 };
 
 }  // namespace arxp

@@ -38,14 +38,16 @@ class ARXP_EXPORT Parser {
   void setPropertyValue(const Xstring& name, void* value);
 
   // Opens the source's file ("file (%s) cannot open"), and parses it into
-  // `events` with the options of the feature table, marking the parser busy.
-  void run(const InputSource& source, ParseEvents& events);
+  // `events` with the options of the feature table, marking the parser busy;
+  // external entities are opened by `opener` when it gives an input.
+  void run(const InputSource& source, ParseEvents& events, EntityOpener* opener = nullptr);
   // The same for a buffer already in memory.
-  void run(const void* data, std::size_t size, const Xstring& name, ParseEvents& events);
+  void run(const void* data, std::size_t size, const Xstring& name, ParseEvents& events,
+           EntityOpener* opener = nullptr);
 
  private:
   struct Entry;
-  void parseInput(ByteInput& input, ParseEvents& events);
+  void parseInput(ByteInput& input, ParseEvents& events, EntityOpener* opener);
   Entry* find(const Xstring& name, bool property) const;
 
   Type type_;

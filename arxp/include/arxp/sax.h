@@ -122,7 +122,9 @@ class ARXP_EXPORT DTDHandler {
 class ARXP_EXPORT EntityResolver {
  public:
   virtual ~EntityResolver();
-  // The source to read an external entity from, or nullptr for its system id.
+  // The source to read an external entity from (the parser deletes it when read),
+  // or nullptr to read the file of its system id, which comes resolved against
+  // the input that declares it.
   virtual InputSource* resolveEntity(const Xstring& public_id, const Xstring& system_id) = 0;
 };
 
