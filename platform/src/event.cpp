@@ -53,7 +53,9 @@ class EventObject final : public KernelObject {
     if (milliseconds != INFINITE) deadline = kobj::DeadlineAfter(milliseconds);
     const timespec* until = milliseconds == INFINITE ? nullptr : &deadline;
     if (!state_.manualReset) {
-      if (std::atomic<std::uint32_t>* entry = ClaimEntry()) return WaitOnEntry(*entry, until);
+      if (std::atomic<std::uint32_t>* entry = ClaimEntry()) {
+        return WaitOnEntry(*entry, WaitingEntry(), until);
+      }
     }
     return WaitOnState(until);
   }
@@ -101,9 +103,12 @@ class EventObject final : public KernelObject {
     }
   }
 
+  // The entry of a waiter of this process not yet released.
+  static std::uint32_t WaitingEntry() { return static_cast<std::uint32_t>(getpid()) << 1; }
+
   // A free waiter entry, now the caller's; null when all are taken.
   std::atomic<std::uint32_t>* ClaimEntry() {
-    const auto waiting = static_cast<std::uint32_t>(getpid()) << 1;
+    const std::uint32_t waiting = WaitingEntry();
     for (std::atomic<std::uint32_t>& entry : state_.waiterEntries) {
       std::uint32_t free = 0;
       if (entry.compare_exchange_strong(free, waiting)) return &entry;
@@ -111,10 +116,12 @@ class EventObject final : public KernelObject {
     return nullptr;
   }
 
-  // Sleeps on the caller's entry until a SetEvent releases it or the deadline
-  // passes; the entry is free again on return.
-  DWORD WaitOnEntry(std::atomic<std::uint32_t>& entry, const timespec* deadline) {
-    const std::uint32_t waiting = entry.load();
+  // Sleeps on the caller's entry, claimed as `waiting`, until a SetEvent
+  // releases it or the deadline passes; the entry is free again on return.
+  // `waiting` is not read back from the entry: a SetEvent may have released it
+  // already, and sleeping on the released value would sleep through it.
+  DWORD WaitOnEntry(std::atomic<std::uint32_t>& entry, std::uint32_t waiting,
+                    const timespec* deadline) {
     // A SetEvent that looked for waiters before the entry was made signalled the
     // event instead.
     if (TryTake()) {

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -407,6 +408,33 @@ TEST(KernelObjects, AutoResetEventReleasesAWaiterPerSetEventInQuickSuccession) {
   ASSERT_TRUE(ResetEvent(event));
   EXPECT_EQ(waiters[1].Reply(), Reply(WAIT_OBJECT_0, ERROR_SUCCESS));
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+}
+
+// A SetEvent that lands while a waiter is still on its way to sleep (the
+// hand-off a worker and its client make for every request) must not be lost.
+TEST(KernelObjects, AutoResetEventSignalRacingAWaiterGoingToSleepIsKept) {
+  Handle event = CreateEventA(nullptr, FALSE, FALSE, "Global\\race");
+  ASSERT_TRUE(event);
+  constexpr int kRounds = 200000;
+  std::atomic<int> waiting{0};
+  int lost = 0;
+  std::thread setter([&] {
+    for (int round = 1; round <= kRounds; ++round) {
+      while (waiting.load() < round) {
+      }
+      // Land at every point of the waiter's path from its look at the event to
+      // its sleep.
+      for (int delay = round % 1999; delay > 0; --delay) waiting.load();
+      SetEvent(event);
+    }
+  });
+  for (int round = 1; round <= kRounds && lost == 0; ++round) {
+    waiting.store(round);
+    if (WaitForSingleObject(event, 2000) != WAIT_OBJECT_0) ++lost;
+  }
+  if (lost != 0) waiting.store(kRounds);  // let the setter finish
+  setter.join();
+  EXPECT_EQ(lost, 0);
 }
 
 TEST(KernelObjects, ManualResetEventWakesAllUntilReset) {
