@@ -15,7 +15,6 @@
 //
 // Usage: bench_chanlib [MiB]
 #include <fcntl.h>
-#include <openssl/sha.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -78,18 +77,6 @@ constexpr char kPrinters[] =
     "credit_window = 65535\n"
     "tcp_port = none\n";
 constexpr char kPacketPort[] = "USB002";
-
-std::string Sha256Hex(const Bytes& data) {
-  std::array<unsigned char, SHA256_DIGEST_LENGTH> digest{};
-  SHA256(data.data(), data.size(), digest.data());
-  std::string hex;
-  for (unsigned char b : digest) {
-    char two[3];
-    std::snprintf(two, sizeof two, "%02x", b);
-    hex += two;
-  }
-  return hex;
-}
 
 Bytes RandomBytes(std::size_t size) {
   std::mt19937_64 generator(std::random_device{}());
@@ -454,7 +441,7 @@ int Bench(std::size_t bytes) {
   }
 
   const Bytes data = RandomBytes(bytes);
-  const std::string sha = Sha256Hex(data);
+  const std::string sha = printersim::JobSha256(data);
   std::string error;
   printersim::StartOptions options;
   options.config_text = kPrinters;

@@ -44,7 +44,7 @@ TEST(EndToEndCbt, PrintJobArrivesWhole) {
   ASSERT_TRUE(sim->WaitForCounter("p1", "jobs.ended", 1, 20s));
   const auto counters = sim->Counters("p1");
   EXPECT_EQ(std::to_string(job.size()), counters.at("job.bytes"));
-  EXPECT_EQ(tgx::e2e::Sha256Hex(job), counters.at("job.sha256"));
+  EXPECT_EQ(printersim::JobSha256(job), counters.at("job.sha256"));
 }
 
 }  // namespace

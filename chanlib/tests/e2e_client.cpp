@@ -8,10 +8,12 @@
 //   e2e_client sockets                     one socket; its handle, its identifier and
 //                                          the identifier of socket 0
 #include <time.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -33,10 +35,21 @@ long long MonotonicMs() {
   return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
 
+// With E2E_START_GATE naming a file, says it is ready (a file beside the gate)
+// and waits, up to 30 s, for the test to create the gate: the clients' work
+// then starts together.
+void AwaitStartGate() {
+  const char* gate = std::getenv("E2E_START_GATE");
+  if (gate == nullptr) return;
+  std::ofstream(std::string(gate) + ".ready." + std::to_string(getpid())).put('\n');
+  for (int waited = 0; waited < 30000 && access(gate, F_OK) != 0; ++waited) usleep(1000);
+}
+
 int Print(const std::string& port, std::size_t size, std::uint32_t seed) {
   const auto connection = tgx::e2e::ConnectCbt(port, 0x10);
   std::printf("connect=%d\n", connection.connectResult);
   if (connection.connectResult != 0) return 1;
+  AwaitStartGate();
   std::printf("start_ms=%lld\n", MonotonicMs());
   const Bytes job = tgx::e2e::SeededBytes(size, seed);
   std::size_t sent = 0;
@@ -70,6 +83,7 @@ int Exchange(const std::string& port, std::uint16_t first, int count) {
   std::printf("connect=%d\n", connection.connectResult);
   if (connection.connectResult != 0) return 1;
   CBT_SetTimeout(connection.socket, 200, 5000);
+  AwaitStartGate();
   std::printf("start_ms=%lld\n", MonotonicMs());
   Bytes stream;
   int answered = 0;

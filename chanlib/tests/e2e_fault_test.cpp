@@ -137,7 +137,7 @@ class EndToEndFault : public ::testing::Test {
     }
     EXPECT_EQ(codes::kOk, CBT_CloseSocket(later.socket));
     ASSERT_TRUE(sim_->WaitForCounter(printer, "jobs.ended", ended + 1, 30s)) << Dump(printer);
-    EXPECT_EQ(Sha256Hex(data), sim_->Counters(printer)["job.sha256"]);
+    EXPECT_EQ(printersim::JobSha256(data), sim_->Counters(printer)["job.sha256"]);
   }
 
   std::string Dump(const std::string& printer) {

@@ -30,7 +30,6 @@ using namespace std::chrono_literals;
 using tgx::e2e::Bytes;
 using tgx::e2e::OurWorkers;
 using tgx::e2e::RandomBytes;
-using tgx::e2e::Sha256Hex;
 namespace packet = tgx::agent::packet;
 
 constexpr char kPrinters[] =
@@ -173,7 +172,7 @@ class EndToEnd : public ::testing::Test {
 
   // Polls until the printer's last job has the SHA-256 of `data`.
   bool WaitForJob(const std::string& printer, const Bytes& data) {
-    const std::string sha = Sha256Hex(data);
+    const std::string sha = printersim::JobSha256(data);
     const auto end = std::chrono::steady_clock::now() + 20s;
     while (std::chrono::steady_clock::now() < end) {
       const auto counters = sim_->Counters(printer);
@@ -229,7 +228,7 @@ TEST_F(EndToEnd, PrintJobArrivesWhole) {
   ASSERT_TRUE(sim_->WaitForCounter("p1", "jobs.ended", 1, 20s));
   const auto counters = sim_->Counters("p1");
   EXPECT_EQ(std::to_string(data.size()), counters.at("job.bytes"));
-  EXPECT_EQ(Sha256Hex(data), counters.at("job.sha256"));
+  EXPECT_EQ(printersim::JobSha256(data), counters.at("job.sha256"));
 }
 
 TEST_F(EndToEnd, ManagementAnswersAndNotificationsReachEveryClient) {

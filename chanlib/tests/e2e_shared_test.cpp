@@ -10,6 +10,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
@@ -136,10 +138,26 @@ TEST_F(EndToEndShared, ClientProcessesShareOnePortThroughOneWorker) {
   constexpr std::size_t kJobSize = 256 << 10;
   constexpr std::uint32_t kSeed = 42;
   constexpr int kExchanges = 12;
+  // All three connect first, then work at the same time.
+  const std::filesystem::path gate = test::MakeTempDir("e2e-gate") / "gate";
+  ::setenv("E2E_START_GATE", gate.c_str(), 1);
   Client printer({"print", "LPT1", std::to_string(kJobSize), std::to_string(kSeed)});
   Client first({"exchange", "LPT1", "256", std::to_string(kExchanges)});
   Client second({"exchange", "LPT1", "1024", std::to_string(kExchanges)});
   ASSERT_TRUE(printer.started() && first.started() && second.started());
+  ::unsetenv("E2E_START_GATE");
+  const auto ready = [&] {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(gate.parent_path())) {
+      count += entry.path().filename().string().starts_with("gate.ready.");
+    }
+    return count;
+  };
+  for (const auto until = std::chrono::steady_clock::now() + 30s;
+       ready() < 3 && std::chrono::steady_clock::now() < until;) {
+    std::this_thread::sleep_for(5ms);
+  }
+  std::ofstream(gate).put('\n');
 
   std::set<pid_t> workers;
   const auto end = std::chrono::steady_clock::now() + 60s;
@@ -157,7 +175,8 @@ TEST_F(EndToEndShared, ClientProcessesShareOnePortThroughOneWorker) {
   EXPECT_EQ(std::to_string(kExchanges), second.values()["answers"]);
   EXPECT_EQ(std::to_string(2 * kExchanges), sim_->Counters("p1")["mgmt.answers"]);
   ASSERT_TRUE(sim_->WaitForCounter("p1", "jobs.ended", 1, 20s));
-  EXPECT_EQ(Sha256Hex(SeededBytes(kJobSize, kSeed)), sim_->Counters("p1")["job.sha256"]);
+  EXPECT_EQ(printersim::JobSha256(SeededBytes(kJobSize, kSeed)),
+            sim_->Counters("p1")["job.sha256"]);
   EXPECT_EQ(0u, sim_->Counter("p1", "violations"));
 
   // They ran at the same time, through one worker.

@@ -1,7 +1,5 @@
 #include "e2e_support.h"
 
-#include <openssl/sha.h>
-
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -14,18 +12,6 @@
 namespace tgx::e2e {
 
 namespace packet = agent::packet;
-
-std::string Sha256Hex(std::span<const std::uint8_t> data) {
-  std::array<unsigned char, SHA256_DIGEST_LENGTH> digest{};
-  SHA256(data.data(), data.size(), digest.data());
-  std::string hex;
-  for (unsigned char b : digest) {
-    char two[3];
-    std::snprintf(two, sizeof two, "%02x", b);
-    hex += two;
-  }
-  return hex;
-}
 
 Bytes SeededBytes(std::size_t size, std::uint32_t seed) {
   std::mt19937 generator(seed);

@@ -15,9 +15,6 @@ namespace tgx::e2e {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Lower-case hex SHA-256, as the printer simulator reports a job.
-std::string Sha256Hex(std::span<const std::uint8_t> data);
-
 // Bytes that differ from run to run.
 Bytes RandomBytes(std::size_t size);
 // The same bytes for the same seed, in every process.

@@ -1,7 +1,5 @@
 // The printer's side of the packet protocol, driven by the tests' own host
 // through the simulated USB device (a real pty).
-#include <openssl/evp.h>
-
 #include <fstream>
 
 #include "sim_fixture.h"
@@ -9,19 +7,6 @@
 using namespace hostside;
 
 namespace {
-
-std::string Sha256Hex(const Bytes& data) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr);
-  std::string hex;
-  char buf[3];
-  for (unsigned i = 0; i < length; ++i) {
-    std::snprintf(buf, sizeof buf, "%02x", digest[i]);
-    hex += buf;
-  }
-  return hex;
-}
 
 Bytes Pattern(std::size_t n) {
   Bytes data(n);
@@ -136,7 +121,7 @@ TEST_F(ProtocolTest, JobDataReachesTheSinkWholeWithItsChecksum) {
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->U8(7), 0);
   const auto counters = sim_->Counters("p");
-  EXPECT_EQ(counters.at("job.sha256"), Sha256Hex(data));
+  EXPECT_EQ(counters.at("job.sha256"), printersim::JobSha256(data));
   EXPECT_EQ(counters.at("jobs.ended"), "1");
   EXPECT_EQ(counters.count("violations"), 0u);
   std::ifstream in(job_file, std::ios::binary);
@@ -357,7 +342,7 @@ TEST_F(ProtocolTest, ARawPrinterSinksEverythingAndEndsTheJobWhenTheHostCloses) {
   }
   ASSERT_TRUE(WaitCounter("jobs.ended", 1));
   EXPECT_EQ(Counter("job.bytes"), data.size());
-  EXPECT_EQ(sim_->Counters("p").at("job.sha256"), Sha256Hex(data));
+  EXPECT_EQ(sim_->Counters("p").at("job.sha256"), printersim::JobSha256(data));
 }
 
 TEST_F(ProtocolTest, TheTcpEndpointSpeaksTheSameProtocol) {

@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -96,5 +97,9 @@ class Simulator {
   std::string pending_;  // control bytes read beyond the last reply
   std::filesystem::path root_, control_path_, monitor_path_;
 };
+
+// The SHA-256 of `data` in lower-case hex: what the "job.sha256" counter
+// reports for a job of exactly these bytes.
+std::string JobSha256(std::span<const std::uint8_t> data);
 
 }  // namespace printersim
