@@ -380,7 +380,7 @@ int CBT_Send(std::uint16_t socket, const void* buffer, int length) {
       result = ChannelSend(*set, port, channel, data);
     } else {
       result = queue.Append(*set, live.connection, data);
-      if (result == 0 && length > 0) Sleep(1);
+      if (result == 0 && length > 0) queue.AwaitRoom(1);
     }
   }
   if (IsPortFailure(result) || result == -30) FailPort(*set, port, result);

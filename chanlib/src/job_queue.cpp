@@ -31,7 +31,9 @@ bool JobQueue::CreateObjects() {
   queueMutex_ = CreateMutexA(nullptr, FALSE, nullptr);
   startedEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   stopEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (!queueMutex_ || !startedEvent_ || !stopEvent_) {
+  dataQueued_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  roomMade_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (!queueMutex_ || !startedEvent_ || !stopEvent_ || !dataQueued_ || !roomMade_) {
     CloseObjects();
     return false;
   }
@@ -51,6 +53,8 @@ void JobQueue::CloseObjects() {
   queueMutex_.reset();
   startedEvent_.reset();
   stopEvent_.reset();
+  dataQueued_.reset();
+  roomMade_.reset();
   senderThreadId_ = 0;
 }
 
@@ -106,8 +110,11 @@ int JobQueue::Append(SharedSet& set, int connection, std::span<const std::uint8_
   if (n > 0) std::memcpy(queue.data() + queued, data.data(), n);
   record.bytesQueued = static_cast<std::uint32_t>(queued + n);
   StoreQueueFields(set, connection, record);
+  if (n > 0) SetEvent(dataQueued_);
   return static_cast<int>(n);
 }
+
+void JobQueue::AwaitRoom(DWORD milliseconds) const { WaitForSingleObject(roomMade_, milliseconds); }
 
 void JobQueue::Cancel(SharedSet& set, int connection) {
   if (!running()) return;  // nothing was ever queued
@@ -140,7 +147,8 @@ void JobQueue::Run() {
       }
     }
     if (chunk.empty()) {
-      Sleep(1);
+      // Less than a payload: pause a millisecond, less when more comes.
+      WaitForSingleObject(dataQueued_, 1);
       continue;
     }
     int sent = ChannelSend(set, static_cast<int>(record.port.get()),
@@ -161,6 +169,7 @@ void JobQueue::Run() {
     std::memmove(queue.data(), queue.data() + removed, queued - removed);
     record.bytesQueued = static_cast<std::uint32_t>(queued - removed);
     StoreQueueFields(set, connection_, record);
+    SetEvent(roomMade_);
   }
 }
 

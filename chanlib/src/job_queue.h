@@ -30,6 +30,10 @@ class JobQueue {
   bool Start(SharedSet& set, int connection);
   // Appends what fits: the count appended, or the recorded sender failure.
   int Append(SharedSet& set, int connection, std::span<const std::uint8_t> data);
+  // Waits until the sender has taken bytes off the queue, at most
+  // `milliseconds`: what a caller whose send found the queue full does before
+  // it returns.
+  void AwaitRoom(DWORD milliseconds) const;
   // Forgets what is queued and not yet sent.
   void Cancel(SharedSet& set, int connection);
   // Lets the sender send what remains, waits for it, frees the queue and
@@ -46,6 +50,10 @@ class JobQueue {
   Handle queueMutex_;    // guards the record's queue fields and the queue's bytes
   Handle startedEvent_;  // manual-reset: the sender has its work buffer and runs
   Handle stopEvent_;     // manual-reset: send what remains, then end
+  // Auto-reset, this process only: bytes were queued (the sender's pause ends
+  // early), bytes were sent (a full queue's caller goes on early).
+  Handle dataQueued_;
+  Handle roomMade_;
   std::uint32_t queueMutexNumber_ = 0;
   std::uint32_t startedEventNumber_ = 0;
   std::uint32_t stopEventNumber_ = 0;
