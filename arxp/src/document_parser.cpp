@@ -41,6 +41,7 @@ ParsePosition::~ParsePosition() = default;
 
 ParseEvents::~ParseEvents() = default;
 void ParseEvents::setPosition(const ParsePosition&) {}
+UnitText* ParseEvents::documentText() { return nullptr; }
 void ParseEvents::startDocument() {}
 void ParseEvents::endDocument() {}
 void ParseEvents::xmlDeclaration(const Xstring&, const Xstring&, const Xstring&) {}
@@ -155,21 +156,8 @@ void AppendCodePoint(Units& out, char32_t c) {
   }
 }
 
-// The library allocator for the decoded document, which asks for huge pages for
-// blocks that large: a text of tens of MiB then faults in 2 MiB at a time.
-template <typename T>
-struct LibraryAllocator {
-  using value_type = T;
-  LibraryAllocator() = default;
-  template <typename U>
-  LibraryAllocator(const LibraryAllocator<U>&) {}
-  T* allocate(std::size_t count) { return static_cast<T*>(Memory::allocate(count * sizeof(T))); }
-  void deallocate(T* block, std::size_t) { Memory::release(block); }
-  bool operator==(const LibraryAllocator&) const { return true; }
-};
-
-using DocumentText =
-    std::basic_string<char16_t, std::char_traits<char16_t>, LibraryAllocator<char16_t>>;
+// The decoded document, in the library allocator.
+using DocumentText = UnitText;
 
 struct Entity {
   Units name;
@@ -220,7 +208,11 @@ struct OpenElement {
 class Scanner final : public ParsePosition {
  public:
   Scanner(const ParseOptions& options, ByteInput& input, ParseEvents& events)
-      : options_(options), input_(input), events_(events), system_id_(input.name()) {}
+      : options_(options),
+        input_(input),
+        events_(events),
+        system_id_(input.name()),
+        text_(events.documentText() ? *events.documentText() : own_text_) {}
 
   void run() {
     events_.setPosition(*this);
@@ -1632,7 +1624,8 @@ class Scanner final : public ParsePosition {
   ParseEvents& events_;
   Xstring system_id_;
 
-  DocumentText text_;  // the whole document in units
+  DocumentText own_text_;  // the text when the events do not keep it
+  DocumentText& text_;     // the whole document in units
   const char16_t* begin_ = nullptr;
   const char16_t* p_ = nullptr;
   const char16_t* end_ = nullptr;

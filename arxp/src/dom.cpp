@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "arxp/memory.h"
+#include "dom_store.h"
 #include "live.h"
 
 namespace arxp {
@@ -94,7 +95,8 @@ Node::~Node() {
   // derived parts are gone. A document has detached its live set already.
   if (!parent_ && owner_ && owner_->live_) owner_->live_->destroying(this);
   deleteChildren();
-  delete children_;
+  // A document drops its lists with its store.
+  if (has_child_list_ && owner_) owner_->store_->child_lists.erase(this);
 }
 
 void Node::deleteChildren() {
@@ -103,7 +105,7 @@ void Node::deleteChildren() {
     delete child;
     child = next;
   }
-  first_ = last_ = nullptr;
+  first_ = nullptr;
 }
 
 Document* Node::document() const {
@@ -168,8 +170,9 @@ void Node::checkWritable() const {
 
 void Node::setReadOnly() {
   read_only_ = true;
-  if (const NamedNodeMap* attributes = getAttributes())
-    for (Node* a : attributes->nodes_) a->read_only_ = true;
+  if (getNodeType() == ELEMENT_NODE)
+    if (const NamedNodeMap* attributes = static_cast<const Element*>(this)->attributes_.get())
+      for (Node* a : attributes->nodes_) a->read_only_ = true;
   for (Node* child = first_; child; child = child->next_) child->setReadOnly();
 }
 
@@ -195,16 +198,32 @@ Node* Node::insertBefore(Node* child, Node* reference) {
 void Node::link(Node* child, Node* reference) {
   child->parent_ = this;
   child->next_ = reference;
-  child->previous_ = reference ? reference->previous_ : last_;
-  (child->previous_ ? child->previous_->next_ : first_) = child;
-  (reference ? reference->previous_ : last_) = child;
+  if (!first_) {
+    first_ = child->previous_ = child;
+  } else if (!reference) {
+    Node* last = first_->previous_;
+    child->previous_ = last;
+    last->next_ = child;
+    first_->previous_ = child;
+  } else {
+    child->previous_ = reference->previous_;  // the last child when reference is the first
+    (reference == first_ ? first_ : child->previous_->next_) = child;
+    reference->previous_ = child;
+  }
   if (detail::LiveSet* live = liveSet()) live->inserted(child);
 }
 
 void Node::unlink(Node* child) {
   if (detail::LiveSet* live = liveSet()) live->removing(child);
-  (child->previous_ ? child->previous_->next_ : first_) = child->next_;
-  (child->next_ ? child->next_->previous_ : last_) = child->previous_;
+  Node* previous = child->previous_;
+  Node* next = child->next_;
+  if (child == first_) {
+    first_ = next;
+    if (next) next->previous_ = previous;  // the last child
+  } else {
+    previous->next_ = next;
+    (next ? next : first_)->previous_ = previous;
+  }
   child->parent_ = child->previous_ = child->next_ = nullptr;
 }
 
@@ -240,8 +259,13 @@ Node* Node::replaceChild(Node* child, Node* old) {
 
 NamedNodeMap* Node::getAttributes() const { return nullptr; }
 NodeList* Node::getChildNodes() const {
-  if (!children_) children_ = new NodeList(this);
-  return children_;
+  Document* owner = document();
+  if (!owner) {  // a document type no document has taken yet, which has no children
+    static NodeList none(static_cast<const Node*>(nullptr));
+    return &none;
+  }
+  has_child_list_ = true;
+  return owner->childList(this);
 }
 Xstring Node::getLocalName() const { return Xstring(); }
 Xstring Node::getNamespaceURI() const { return Xstring(); }
@@ -288,14 +312,15 @@ NodeList::~NodeList() = default;
 int NodeList::getLength() const {
   if (tmp_) return static_cast<int>(nodes_.size());
   int count = 0;
-  for (const Node* n = parent_->getFirstChild(); n; n = n->getNextSibling()) ++count;
+  for (const Node* n = parent_ ? parent_->getFirstChild() : nullptr; n; n = n->getNextSibling())
+    ++count;
   return count;
 }
 
 Node* NodeList::item(int index) const {
   if (index < 0) return nullptr;
   if (tmp_) return index < static_cast<int>(nodes_.size()) ? nodes_[index] : nullptr;
-  Node* n = parent_->getFirstChild();
+  Node* n = parent_ ? parent_->getFirstChild() : nullptr;
   for (; n && index > 0; --index) n = n->getNextSibling();
   return n;
 }
@@ -348,8 +373,12 @@ Node* NamedNodeMap::setNamedItem(Node* node) {
 
 // ---- Attr, Element ----
 
-Attr::Attr(Document* owner, const Xstring& name, const Xstring& uri, int local_start)
-    : Node(owner), name_(name), uri_(uri), local_start_(local_start) {}
+Attr::Attr(Document* owner, Xstring name, const Xstring* uri, int local_start, Xstring value)
+    : Node(owner),
+      local_start_(local_start),
+      name_(std::move(name)),
+      uri_(uri),
+      value_(std::move(value)) {}
 Attr::~Attr() = default;
 
 void Attr::setValue(const Xstring& value) {
@@ -359,19 +388,24 @@ void Attr::setValue(const Xstring& value) {
 
 Node* Attr::cloneNode(bool) const { return getOwnerDocument()->importNode(this, true); }
 
-Xstring Attr::getPrefix() const { return uri_.isNull() ? Xstring() : PrefixPart(name_); }
+Xstring Attr::getPrefix() const { return uri_ ? PrefixPart(name_) : Xstring(); }
 
-Element::Element(Document* owner, const Xstring& name, const Xstring& uri, int local_start)
-    : Node(owner), name_(name), uri_(uri), local_start_(local_start), attributes_(this) {}
+Element::Element(Document* owner, Xstring name, const Xstring* uri, int local_start)
+    : Node(owner), local_start_(local_start), name_(std::move(name)), uri_(uri) {}
 Element::~Element() = default;
 
 Node* Element::cloneNode(bool deep) const { return getOwnerDocument()->importNode(this, deep); }
 
-NamedNodeMap* Element::getAttributes() const { return &attributes_; }
-Xstring Element::getPrefix() const { return uri_.isNull() ? Xstring() : PrefixPart(name_); }
+NamedNodeMap& Element::attributeMap() const {
+  if (!attributes_) attributes_ = std::make_unique<NamedNodeMap>(const_cast<Element*>(this));
+  return *attributes_;
+}
+
+NamedNodeMap* Element::getAttributes() const { return &attributeMap(); }
+Xstring Element::getPrefix() const { return uri_ ? PrefixPart(name_) : Xstring(); }
 
 Attr* Element::getAttributeNode(const Xstring& name) const {
-  return static_cast<Attr*>(attributes_.getNamedItem(name));
+  return attributes_ ? static_cast<Attr*>(attributes_->getNamedItem(name)) : nullptr;
 }
 
 Xstring Element::getAttribute(const Xstring& name) const {
@@ -380,7 +414,7 @@ Xstring Element::getAttribute(const Xstring& name) const {
 }
 
 Xstring Element::getAttributeNS(const Xstring& uri, const Xstring& local) const {
-  const Node* a = attributes_.getNamedItemNS(uri, local);
+  const Node* a = attributes_ ? attributes_->getNamedItemNS(uri, local) : nullptr;
   return a ? a->getNodeValue() : Xstring("");
 }
 
@@ -412,10 +446,12 @@ Attr* Element::setAttributeNode(Attr* attribute) {
                        "attribute is already used by other element");
   if (attribute->element_ == this) return nullptr;
   attribute->element_ = this;
-  for (Node*& slot : attributes_.nodes_) {
+  std::vector<Node*>& attributes = attributeMap().nodes_;
+  for (Node*& slot : attributes) {
     auto* old = static_cast<Attr*>(slot);
+    // Namespace names are the document's copies: one per name.
     const bool same =
-        attribute->uri_.isNull()
+        !attribute->uri_
             ? old->name_ == attribute->name_
             : old->uri_ == attribute->uri_ && old->getLocalName() == attribute->getLocalName();
     if (!same) continue;
@@ -423,12 +459,12 @@ Attr* Element::setAttributeNode(Attr* attribute) {
     slot = attribute;
     return old;
   }
-  attributes_.nodes_.push_back(attribute);
+  attributes.push_back(attribute);
   return nullptr;
 }
 
 void Element::removeAttribute(const Xstring& name) {
-  if (getAttributeNode(name)) delete attributes_.removeNamedItem(name);
+  if (getAttributeNode(name)) delete attributes_->removeNamedItem(name);
 }
 
 NodeList* Element::getElementsByTagName(const Xstring& name) const {
@@ -574,7 +610,22 @@ Document::Document() : Node(nullptr) {}
 Document::~Document() {
   delete live_;
   live_ = nullptr;
-  deleteChildren();
+  deleteChildren();  // while the store, which their strings may view, is still there
+}
+
+detail::DocumentStore& Document::store() {
+  if (!store_) store_ = std::make_unique<detail::DocumentStore>();
+  return *store_;
+}
+
+const Xstring* Document::namespaceName(const Xstring& uri) {
+  return uri.isNull() ? nullptr : store().namespaceName(uri);
+}
+
+NodeList* Document::childList(const Node* node) {
+  std::unique_ptr<NodeList>& list = store().child_lists[node];
+  if (!list) list = std::make_unique<NodeList>(node);
+  return list.get();
 }
 
 detail::LiveSet* Document::liveSetOf(const Node* node) {
@@ -593,9 +644,11 @@ Node* Document::importNode(const Node* node, bool deep) {
   switch (node->getNodeType()) {
     case ELEMENT_NODE: {
       auto* from = static_cast<const Element*>(node);
-      Element* made = new Element(this, from->name_, from->uri_, from->local_start_);
-      for (const Node* a : from->attributes_.nodes_)
-        made->setAttributeNode(static_cast<Attr*>(importNode(a, true)));
+      Element* made = new Element(this, from->name_, namespaceName(from->getNamespaceURI()),
+                                  from->local_start_);
+      if (from->attributes_)
+        for (const Node* a : from->attributes_->nodes_)
+          made->setAttributeNode(static_cast<Attr*>(importNode(a, true)));
       if (deep) importChildren(node, made);
       return made;
     }
@@ -606,9 +659,8 @@ Node* Document::importNode(const Node* node, bool deep) {
     }
     case ATTRIBUTE_NODE: {
       auto* from = static_cast<const Attr*>(node);
-      Attr* made = new Attr(this, from->name_, from->uri_, from->local_start_);
-      made->setValue(from->getValue());
-      return made;
+      return new Attr(this, from->name_, namespaceName(from->getNamespaceURI()),
+                      from->local_start_, from->value_);
     }
     case ENTITY_REFERENCE_NODE: return createEntityReference(node->getNodeName());
     case ENTITY_NODE: {
@@ -659,19 +711,19 @@ DocumentFragment* Document::createDocumentFragment() { return new DocumentFragme
 
 Element* Document::createElement(const Xstring& name) {
   CheckName(name, "invalid element name");
-  return new Element(this, name, Xstring(), -1);
+  return new Element(this, name, nullptr, -1);
 }
 
 Element* Document::createElementNS(const Xstring& uri, const Xstring& qname) {
   CheckName(qname, "invalid element name");
   if (!PrefixPart(qname).isNull() && uri.isNull())
     throw DOMException(DOMException::NAMESPACE_ERR, "namespaceURI is null");
-  return new Element(this, qname, uri, LocalStart(qname));
+  return new Element(this, qname, namespaceName(uri), LocalStart(qname));
 }
 
 Attr* Document::createAttribute(const Xstring& name) {
   CheckName(name, "invalid attribute name");
-  return new Attr(this, name, Xstring(), -1);
+  return new Attr(this, name, nullptr, -1, Xstring());
 }
 
 Attr* Document::createAttributeNS(const Xstring& uri, const Xstring& qname) {
@@ -682,7 +734,7 @@ Attr* Document::createAttributeNS(const Xstring& uri, const Xstring& qname) {
     throw DOMException(DOMException::NAMESPACE_ERR, "invalid attribute local name");
   if (!PrefixPart(qname).isNull() && uri.isNull())
     throw DOMException(DOMException::NAMESPACE_ERR, "namespaceURI is null");
-  return new Attr(this, qname, uri, local_start);
+  return new Attr(this, qname, namespaceName(uri), local_start, Xstring());
 }
 
 Text* Document::createTextNode(const Xstring& data) { return new Text(this, data); }

@@ -1,12 +1,15 @@
 // DOMParser: builds a Document from the parser core's events.
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "arxp/diagnostics.h"
 #include "arxp/dom.h"
+#include "dom_store.h"
 
 namespace arxp {
 namespace {
@@ -19,10 +22,35 @@ bool IsParameterEntity(const Xstring& name) { return name.length() > 0 && name.d
 
 std::u16string Units(const Xstring& s) { return std::u16string(s.data(), s.length()); }
 
+// Where the local part of a parsed name begins; -1 without namespace processing.
+int LocalStart(const Xstring& qname, const Xstring& local) {
+  return local.isNull() ? -1 : qname.length() - local.length();
+}
+
+}  // namespace
+
+namespace detail {
+
+// Builds a document from the parser's events. The document keeps the text it is
+// parsed from: strings that lie in it stay views of it, the others (from entities,
+// declarations, normalised attribute values) are copied into the document's arena.
+//
+// Character data between two nodes becomes one text node. Its pieces in the text
+// are moved together there, and the replacements of the character and predefined
+// entity references between them take the place of the references' own source,
+// which is never shorter: the node's data is then one view of the text. A run
+// without a piece in the text (all from an entity) goes to the arena.
 class TreeBuilder final : public ParseEvents {
  public:
   TreeBuilder(Document* document, bool entity_references)
-      : document_(document), current_(document), entity_references_(entity_references) {}
+      : document_(document),
+        store_(document->store()),
+        current_(document),
+        entity_references_(entity_references) {}
+
+  void setPosition(const ParsePosition& position) override { position_ = &position; }
+  UnitText* documentText() override { return &store_.text; }
+  void endDocument() override { endText(); }
 
   void xmlDeclaration(const Xstring& version, const Xstring& encoding,
                       const Xstring& standalone) override {
@@ -86,21 +114,25 @@ class TreeBuilder final : public ParseEvents {
   // entity and becomes an entity reference or, without those, the nodes
   // themselves. Parameter entities only tell whether declarations are external.
   void startEntity(const Xstring& name) override {
+    if (IsPredefinedEntity(name)) return;  // its text continues the run
+    endText();
     if (name == "[dtd]" || external_parameter_entities_.count(Units(name))) {
       ++external_dtd_depth_;
       return;
     }
-    if (IsParameterEntity(name) || IsPredefinedEntity(name)) return;
+    if (IsParameterEntity(name)) return;
     DocumentFragment* fragment = document_->createDocumentFragment();
     expansions_.push_back({std::unique_ptr<DocumentFragment>(fragment), current_});
     current_ = fragment;
   }
   void endEntity(const Xstring& name) override {
+    if (IsPredefinedEntity(name)) return;
+    endText();
     if (name == "[dtd]" || external_parameter_entities_.count(Units(name))) {
       --external_dtd_depth_;
       return;
     }
-    if (IsParameterEntity(name) || IsPredefinedEntity(name)) return;
+    if (IsParameterEntity(name)) return;
     Expansion expansion = std::move(expansions_.back());
     expansions_.pop_back();
     current_ = expansion.parent;
@@ -124,6 +156,7 @@ class TreeBuilder final : public ParseEvents {
   // nothing to put in its place. A parameter entity that was not read is noted in
   // the document type, so that the written subset refers to it again.
   void skippedEntity(const Xstring& name) override {
+    endText();
     if (!IsParameterEntity(name)) {
       append(document_->createEntityReference(name));
       return;
@@ -135,44 +168,106 @@ class TreeBuilder final : public ParseEvents {
             ? declared->second
             : ParameterEntityReference{name.substr(1), Xstring(), Xstring()});
   }
+  // The parser has checked the names and made the attributes distinct.
   void startElement(const Xstring& uri, const Xstring& local, const Xstring& qname,
                     const std::vector<ParsedAttribute>& attributes) override {
-    Element* element =
-        local.isNull() ? document_->createElement(qname) : document_->createElementNS(uri, qname);
+    endText();
+    Element* element = document_->make<Element>(
+        store_.keep(qname), document_->namespaceName(uri), LocalStart(qname, local));
     append(element);  // owned by the tree from here, also when an attribute fails
     current_ = element;
+    if (attributes.empty()) return;
+    element->reserveAttributes(attributes.size());
     for (const ParsedAttribute& a : attributes) {
-      std::unique_ptr<Attr> attribute(a.local.isNull()
-                                          ? document_->createAttribute(a.qname)
-                                          : document_->createAttributeNS(a.uri, a.qname));
-      attribute->setValue(a.value);
+      std::unique_ptr<Attr> attribute(
+          document_->make<Attr>(store_.keep(a.qname), document_->namespaceName(a.uri),
+                                LocalStart(a.qname, a.local), store_.keep(a.value)));
       element->setAttributeNode(attribute.get());
       attribute.release();
     }
   }
   void endElement(const Xstring&, const Xstring&, const Xstring&) override {
+    endText();
     current_ = current_->getParentNode();
   }
   void characters(const Xstring& text) override {
     if (in_cdata_) {
-      append(document_->createCDATASection(text));
+      append(document_->make<CDATASection>(store_.keep(text)));
       return;
     }
-    Node* last = current_->getLastChild();
-    if (last && last->getNodeType() == Node::TEXT_NODE) {
-      static_cast<Text*>(last)->appendData(text);
-    } else {
-      append(document_->createTextNode(text));
+    if (!in_run_) {
+      Node* last = current_->getLastChild();
+      if (last && last->getNodeType() == Node::TEXT_NODE) {  // after an entity's nodes taken in
+        static_cast<Text*>(last)->appendData(text);
+        return;
+      }
+      in_run_ = true;
+      run_begin_ = run_end_ = nullptr;
     }
+    if (store_.inText(text.data()))
+      gather(text);
+    else
+      loose_.append(text.data(), static_cast<std::size_t>(text.length()));
   }
-  void startCDATA() override { in_cdata_ = true; }
+  void startCDATA() override {
+    endText();
+    in_cdata_ = true;
+  }
   void endCDATA() override { in_cdata_ = false; }
-  void comment(const Xstring& text) override { append(document_->createComment(text)); }
+  void comment(const Xstring& text) override {
+    endText();
+    append(document_->make<Comment>(store_.keep(text)));
+  }
   void processingInstruction(const Xstring& target, const Xstring& data) override {
-    append(document_->createProcessingInstruction(target, data));
+    endText();
+    append(document_->make<ProcessingInstruction>(store_.keep(target), store_.keep(data)));
   }
 
  private:
+  // Adds a piece of the run that lies in the text after what the run has so far.
+  void gather(const Xstring& piece) {
+    char16_t* at = store_.text.data() + (piece.data() - store_.text.data());
+    // References before the run's first piece in the text were just before it.
+    if (!run_begin_) run_begin_ = run_end_ = at - loose_.size();
+    placeLoose();
+    const auto length = static_cast<std::size_t>(piece.length());
+    if (run_end_ != at) {
+      countLines();
+      std::memmove(run_end_, at, length * sizeof(char16_t));
+    }
+    run_end_ += length;
+  }
+
+  // Writes the replacements gathered since the last piece in the text over their
+  // references, which the parse has passed.
+  void placeLoose() {
+    if (loose_.empty()) return;
+    countLines();
+    run_end_ = std::copy(loose_.begin(), loose_.end(), run_end_);
+    loose_.clear();
+  }
+
+  // The parser counts lines in the text lazily: it must have counted them up to
+  // its place before units behind it change.
+  void countLines() const {
+    if (position_) position_->line();
+  }
+
+  // Makes the text node of the run of character data, if one is open.
+  void endText() {
+    if (!in_run_) return;
+    in_run_ = false;
+    Xstring data;
+    if (run_begin_) {
+      placeLoose();
+      data = Xstring(run_begin_, static_cast<int>(run_end_ - run_begin_));
+    } else {
+      data = store_.arena.keep(loose_.data(), static_cast<int>(loose_.size()));
+      loose_.clear();
+    }
+    append(document_->make<Text>(std::move(data)));
+  }
+
   void append(Node* node) {
     std::unique_ptr<Node> owned(node);
     current_->appendChild(node);
@@ -193,8 +288,16 @@ class TreeBuilder final : public ParseEvents {
   };
 
   Document* document_;
+  DocumentStore& store_;
   Node* current_;
   bool entity_references_;
+  const ParsePosition* position_ = nullptr;
+  // The open run of character data: its units so far, where it has pieces in the
+  // text, and the units from elsewhere not yet written.
+  bool in_run_ = false;
+  char16_t* run_begin_ = nullptr;
+  char16_t* run_end_ = nullptr;
+  std::u16string loose_;
   DocumentType* doctype_ = nullptr;
   bool in_cdata_ = false;
   int external_dtd_depth_ = 0;  // inside the external subset or an external parameter entity
@@ -202,6 +305,10 @@ class TreeBuilder final : public ParseEvents {
   std::vector<Expansion> expansions_;
   std::unordered_set<std::u16string> declared_attributes_;  // element, space, attribute
 };
+
+}  // namespace detail
+
+namespace {
 
 // Owns a document until the parse has succeeded.
 struct PendingDocument {
@@ -223,7 +330,7 @@ DOMParser::~DOMParser() = default;
 
 Document* DOMParser::parse(InputSource& input) {
   PendingDocument pending;
-  TreeBuilder builder(pending.document, entity_references_);
+  detail::TreeBuilder builder(pending.document, entity_references_);
   run(input, builder);
   return pending.release();
 }
@@ -242,7 +349,7 @@ Document* DOMParser::parse(const char16_t* buffer) {
   if (units == 0 || buffer[0] != 0xFEFF) text.push_back(0xFEFF);
   text.insert(text.end(), buffer, buffer + units);
   PendingDocument pending;
-  TreeBuilder builder(pending.document, entity_references_);
+  detail::TreeBuilder builder(pending.document, entity_references_);
   run(text.data(), text.size() * sizeof(char16_t), Xstring("buffer"), builder);
   return pending.release();
 }

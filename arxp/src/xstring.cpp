@@ -53,11 +53,12 @@ Xstring::Xstring(const Xstring& other) {
   // Exactly the units: copies are what documents keep, and most are never
   // appended to.
   const int length = other.length();
-  buffer_ = static_cast<char16_t*>(
+  auto* units = static_cast<char16_t*>(
       Memory::allocate((static_cast<std::size_t>(length) + 1) * sizeof(char16_t)));
   if (length > 0)
-    std::memcpy(buffer_, other.data(), static_cast<std::size_t>(length) * sizeof(char16_t));
-  buffer_[length] = 0;
+    std::memcpy(units, other.data(), static_cast<std::size_t>(length) * sizeof(char16_t));
+  units[length] = 0;
+  units_ = units;
   length_ = capacity_ = length;
 }
 
@@ -92,9 +93,9 @@ Xstring& Xstring::operator+=(const char16_t* text) {
 }
 
 Xstring& Xstring::operator+=(char16_t unit) {
-  if (!bulk_ && length_ >= 0 && length_ < capacity_) {
-    buffer_[length_++] = unit;
-    buffer_[length_] = 0;
+  if (length_ >= 0 && length_ < capacity_) {  // never for a view, whose capacity is negative
+    buffer()[length_++] = unit;
+    buffer()[length_] = 0;
   } else {
     appendUnits(&unit, 1);
   }
@@ -111,10 +112,7 @@ bool Xstring::operator==(const Xstring& other) const {
   return length() == other.length() && std::equal(data(), data() + length(), other.data());
 }
 
-const char16_t* Xstring::data() const {
-  if (bulk_) return bulk_;
-  return buffer_ ? buffer_ : kEmpty;
-}
+const char16_t* Xstring::data() const { return units_ ? units_ : kEmpty; }
 
 Xstring Xstring::substr(int start, int count) const {
   if (isNull()) return Xstring();
@@ -204,8 +202,8 @@ void Xstring::assignText(const char* text) {
                        Diagnostics::format("malloc failed : size = %zu", bytes * 2));
   length_ = 0;
   grow(static_cast<int>(bytes));  // never more units than bytes
-  length_ = detail::DecodeOsText(reinterpret_cast<const unsigned char*>(text), buffer_);
-  buffer_[length_] = 0;
+  length_ = detail::DecodeOsText(reinterpret_cast<const unsigned char*>(text), buffer());
+  buffer()[length_] = 0;
 }
 
 void Xstring::assignUnits(const char16_t* text) {
@@ -222,7 +220,7 @@ void Xstring::assignUnits(const char16_t* text) {
     return;
   }
   grow(static_cast<int>(size));
-  char16_t* out = buffer_;
+  char16_t* out = buffer();
   for (const char16_t* p = text; p != end; ++p) {
     if (*p != u'\r') {
       *out++ = *p;
@@ -231,16 +229,17 @@ void Xstring::assignUnits(const char16_t* text) {
       if (p + 1 != end && p[1] == u'\n') ++p;
     }
   }
-  length_ = static_cast<int>(out - buffer_);
-  buffer_[length_] = 0;
+  length_ = static_cast<int>(out - buffer());
+  buffer()[length_] = 0;
 }
 
 void Xstring::appendUnits(const char16_t* units, int count) {
-  if (bulk_) {  // become an owned copy of the view first
-    const char16_t* view = bulk_;
+  if (isBulk()) {  // become an owned copy of the view first
+    const char16_t* view = units_;
     const int view_length = length_;
-    bulk_ = nullptr;
+    units_ = nullptr;
     length_ = 0;
+    capacity_ = 0;
     appendUnits(view, view_length);
   }
   if (length_ < 0) length_ = 0;
@@ -249,45 +248,44 @@ void Xstring::appendUnits(const char16_t* units, int count) {
                        Diagnostics::format("malloc failed : size = %lld",
                                            2LL * (static_cast<long long>(length_) + count + 1)));
   // `units` may lie in this string's own buffer, which reserve() may move.
-  const bool own = buffer_ && units >= buffer_ && units <= buffer_ + capacity_;
-  const std::ptrdiff_t offset = own ? units - buffer_ : 0;
+  const bool own = units_ && units >= units_ && units <= units_ + capacity_;
+  const std::ptrdiff_t offset = own ? units - units_ : 0;
   grow(length_ + count);
-  if (own) units = buffer_ + offset;
+  if (own) units = units_ + offset;
   if (count > 0)
-    std::memmove(buffer_ + length_, units, static_cast<std::size_t>(count) * sizeof(char16_t));
+    std::memmove(buffer() + length_, units, static_cast<std::size_t>(count) * sizeof(char16_t));
   length_ += count;
-  buffer_[length_] = 0;
+  buffer()[length_] = 0;
 }
 
 void Xstring::reserve(int length) {
   if (length > kMaxLength)
     Diagnostics::fatal(ARXPException::ALLOC_ERR,
                        Diagnostics::format("malloc failed : size = %lld", 2LL * length + 2));
-  if (bulk_) appendUnits(nullptr, 0);  // own the units
-  if (buffer_ && length <= capacity_) return;
-  buffer_ = static_cast<char16_t*>(Memory::reallocate(
-      buffer_, (static_cast<std::size_t>(std::max(length, 0)) + 1) * sizeof(char16_t)));
+  if (isBulk()) appendUnits(nullptr, 0);  // own the units
+  if (units_ && length <= capacity_) return;
+  units_ = static_cast<char16_t*>(Memory::reallocate(
+      buffer(), (static_cast<std::size_t>(std::max(length, 0)) + 1) * sizeof(char16_t)));
   capacity_ = std::max(length, 0);
-  buffer_[std::max(length_, 0)] = 0;
+  buffer()[std::max(length_, 0)] = 0;
 }
 
 void Xstring::grow(int length) {
-  if (buffer_ && length <= capacity_) return;
+  if (units_ && length <= capacity_) return;
   int capacity = std::max(length, kMinCapacity);
   if (capacity_ > 0) capacity = std::max(capacity, std::min(capacity_, kMaxLength / 2) * 2);
-  buffer_ = static_cast<char16_t*>(
-      Memory::reallocate(buffer_, (static_cast<std::size_t>(capacity) + 1) * sizeof(char16_t)));
+  units_ = static_cast<char16_t*>(
+      Memory::reallocate(buffer(), (static_cast<std::size_t>(capacity) + 1) * sizeof(char16_t)));
   capacity_ = capacity;
 }
 
 void Xstring::release(char16_t* buffer) { Memory::release(buffer); }
 
 void Xstring::reset() {
-  if (buffer_) release(buffer_);
-  buffer_ = nullptr;
+  if (owns()) release(buffer());
+  units_ = nullptr;
   length_ = -1;
   capacity_ = 0;
-  bulk_ = nullptr;
 }
 
 Xstring operator+(const Xstring& a, const Xstring& b) {

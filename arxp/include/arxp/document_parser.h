@@ -12,6 +12,7 @@
 
 #include "arxp/export.h"
 #include "arxp/input.h"
+#include "arxp/memory.h"
 #include "arxp/xstring.h"
 
 namespace arxp {
@@ -43,6 +44,12 @@ class ARXP_EXPORT ParseEvents {
  public:
   virtual ~ParseEvents();
   virtual void setPosition(const ParsePosition& position);
+  // The empty text the document is to be decoded into, when the sink keeps it:
+  // then the strings it receives that lie in the text stay valid as long as the
+  // text. The parser reads the text forward only, so the sink may rewrite units the
+  // parse has passed, once it has asked the position for its line (which counts
+  // the lines up to there). nullptr (the default): the parser keeps a text of its own.
+  virtual UnitText* documentText();
   virtual void startDocument();
   virtual void endDocument();
   // The XML declaration; encoding and standalone are null when absent.

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "arxp/exception.h"
@@ -25,7 +27,9 @@ class Element;
 class NamedNodeMap;
 class NodeList;
 namespace detail {
+class DocumentStore;
 class LiveSet;
+class TreeBuilder;
 }
 
 class ARXP_EXPORT DOMException : public ARXPException {
@@ -85,7 +89,7 @@ class ARXP_EXPORT Node {
   // The live list of the children, owned by the node.
   virtual NodeList* getChildNodes() const;
   virtual Node* getFirstChild() const { return first_; }
-  virtual Node* getLastChild() const { return last_; }
+  virtual Node* getLastChild() const { return first_ ? first_->previous_ : nullptr; }
   virtual Xstring getLocalName() const;
   virtual Xstring getNamespaceURI() const;
   virtual Node* getNextSibling() const { return next_; }
@@ -95,7 +99,9 @@ class ARXP_EXPORT Node {
   virtual Document* getOwnerDocument() const { return owner_; }
   virtual Node* getParentNode() const { return parent_; }
   virtual Xstring getPrefix() const;
-  virtual Node* getPreviousSibling() const { return previous_; }
+  virtual Node* getPreviousSibling() const {
+    return parent_ && parent_->first_ != this ? previous_ : nullptr;
+  }
   virtual bool hasAttributes() const;
   virtual bool hasChildNodes() const { return first_ != nullptr; }
   virtual Node* insertBefore(Node* child, Node* reference);
@@ -142,20 +148,22 @@ class ARXP_EXPORT Node {
   void unlink(Node* child);
   void deleteChildren();
 
+  // Trees hold many nodes: a node keeps no more than it must. The first child's
+  // previous_ is the last child; the list of getChildNodes is the document's.
   Document* owner_;
   Node* parent_ = nullptr;
   Node* first_ = nullptr;
-  Node* last_ = nullptr;
   Node* previous_ = nullptr;
   Node* next_ = nullptr;
-  mutable NodeList* children_ = nullptr;
   bool read_only_ = false;
+  mutable bool has_child_list_ = false;  // getChildNodes has made the list
 };
 
 // An ordered list of nodes: the live children of a node, or a temporary snapshot
 // made by a search (handed back with DOMParser::free).
 class ARXP_EXPORT NodeList {
  public:
+  // The children of `parent`; none for nullptr.
   explicit NodeList(const Node* parent) : parent_(parent) {}
   explicit NodeList(std::vector<Node*> nodes) : nodes_(std::move(nodes)), tmp_(true) {}
   virtual ~NodeList();
@@ -203,7 +211,7 @@ class ARXP_EXPORT Attr : public Node {
   Xstring getLocalName() const override {
     return local_start_ < 0 ? Xstring() : name_.substr(local_start_);
   }
-  Xstring getNamespaceURI() const override { return uri_; }
+  Xstring getNamespaceURI() const override { return uri_ ? *uri_ : Xstring(); }
   Xstring getNodeName() const override { return name_; }
   short getNodeType() const override { return ATTRIBUTE_NODE; }
   Xstring getNodeValue() const override { return value_; }
@@ -221,11 +229,14 @@ class ARXP_EXPORT Attr : public Node {
   friend class Document;
   friend class Element;
   friend class NamedNodeMap;
-  Attr(Document* owner, const Xstring& name, const Xstring& uri, int local_start);
+  // The strings are taken as they are: a view must live as long as the document.
+  Attr(Document* owner, Xstring name, const Xstring* uri, int local_start, Xstring value);
 
-  Xstring name_, uri_, value_;
-  int local_start_;  // where the local name begins in name_; -1: made without namespace
   bool specified_ = true;
+  int local_start_;  // where the local name begins in name_; -1: made without namespace
+  Xstring name_;
+  const Xstring* uri_;  // the document's copy; nullptr: no namespace
+  Xstring value_;
   Element* element_ = nullptr;
 };
 
@@ -238,11 +249,11 @@ class ARXP_EXPORT Element : public Node {
   Xstring getLocalName() const override {
     return local_start_ < 0 ? Xstring() : name_.substr(local_start_);
   }
-  Xstring getNamespaceURI() const override { return uri_; }
+  Xstring getNamespaceURI() const override { return uri_ ? *uri_ : Xstring(); }
   Xstring getNodeName() const override { return name_; }
   short getNodeType() const override { return ELEMENT_NODE; }
   Xstring getPrefix() const override;
-  bool hasAttributes() const override { return !attributes_.nodes_.empty(); }
+  bool hasAttributes() const override { return attributes_ && !attributes_->nodes_.empty(); }
 
   const Xstring& getTagName() const { return name_; }
   // The value, or an empty string when absent.
@@ -260,11 +271,19 @@ class ARXP_EXPORT Element : public Node {
 
  private:
   friend class Document;
-  Element(Document* owner, const Xstring& name, const Xstring& uri, int local_start);
+  friend class Node;
+  friend class detail::TreeBuilder;
+  // The name is taken as it is: a view must live as long as the document.
+  Element(Document* owner, Xstring name, const Xstring* uri, int local_start);
+  // The map, made on first use.
+  NamedNodeMap& attributeMap() const;
+  // For the tree builder: room for `count` attributes.
+  void reserveAttributes(std::size_t count) { attributeMap().nodes_.reserve(count); }
 
-  Xstring name_, uri_;
   int local_start_;  // where the local name begins in name_; -1: made without namespace
-  mutable NamedNodeMap attributes_;
+  Xstring name_;
+  const Xstring* uri_;  // the document's copy; nullptr: no namespace
+  mutable std::unique_ptr<NamedNodeMap> attributes_;
 };
 
 class ARXP_EXPORT CharacterData : public Node {
@@ -281,7 +300,8 @@ class ARXP_EXPORT CharacterData : public Node {
   virtual Xstring substringData(int offset, int count) const;
 
  protected:
-  CharacterData(Document* owner, const Xstring& data) : Node(owner), data_(data) {}
+  // The data is taken as it is: a view must live as long as the document.
+  CharacterData(Document* owner, Xstring data) : Node(owner), data_(std::move(data)) {}
 
  private:
   void checkOffset(int offset) const;
@@ -299,7 +319,7 @@ class ARXP_EXPORT Text : public CharacterData {
 
  protected:
   friend class Document;
-  Text(Document* owner, const Xstring& data) : CharacterData(owner, data) {}
+  Text(Document* owner, Xstring data) : CharacterData(owner, std::move(data)) {}
 };
 
 class ARXP_EXPORT CDATASection : public Text {
@@ -310,7 +330,7 @@ class ARXP_EXPORT CDATASection : public Text {
 
  private:
   friend class Document;
-  CDATASection(Document* owner, const Xstring& data) : Text(owner, data) {}
+  CDATASection(Document* owner, Xstring data) : Text(owner, std::move(data)) {}
 };
 
 class ARXP_EXPORT Comment : public CharacterData {
@@ -321,7 +341,7 @@ class ARXP_EXPORT Comment : public CharacterData {
 
  private:
   friend class Document;
-  Comment(Document* owner, const Xstring& data) : CharacterData(owner, data) {}
+  Comment(Document* owner, Xstring data) : CharacterData(owner, std::move(data)) {}
 };
 
 class ARXP_EXPORT ProcessingInstruction : public Node {
@@ -337,8 +357,8 @@ class ARXP_EXPORT ProcessingInstruction : public Node {
 
  private:
   friend class Document;
-  ProcessingInstruction(Document* owner, const Xstring& target, const Xstring& data)
-      : Node(owner), target_(target), data_(data) {}
+  ProcessingInstruction(Document* owner, Xstring target, Xstring data)
+      : Node(owner), target_(std::move(target)), data_(std::move(data)) {}
   Xstring target_, data_;
 };
 
@@ -467,7 +487,8 @@ class ARXP_EXPORT DocumentType : public Node {
   std::vector<ParameterEntityReference> unread_parameter_entities_;
 };
 
-// Loose nodes of a document (made by it but in no tree) are to be freed before it.
+// Loose nodes of a document (made by it but in no tree) are to be freed before it:
+// the strings of a parsed document's nodes may be views into the document.
 class ARXP_EXPORT Document : public Node, public DocumentRange, public DocumentTraversal {
  public:
   Document();
@@ -515,6 +536,7 @@ class ARXP_EXPORT Document : public Node, public DocumentRange, public DocumentT
 
  private:
   friend class Node;
+  friend class detail::TreeBuilder;
   // The live set of the document of a node, made on first use; nullptr for a node
   // of no document.
   static detail::LiveSet* liveSetOf(const Node* node);
@@ -522,7 +544,23 @@ class ARXP_EXPORT Document : public Node, public DocumentRange, public DocumentT
   // Appends copies of the children of `from` to `to`.
   void importChildren(const Node* from, Node* to);
 
+  // For the tree builder: a node whose strings are taken as they are (views of the
+  // parsed text or the arena stay views); names are not checked again.
+  template <typename T, typename... Args>
+  T* make(Args&&... args) {
+    return new T(this, std::forward<Args>(args)...);
+  }
+
+  // The parsed text, the string arena, the child lists and the namespace names,
+  // made on first use.
+  detail::DocumentStore& store();
+  // The document's copy of a namespace name; nullptr for a null one.
+  const Xstring* namespaceName(const Xstring& uri);
+  // The live list of the children of `node` (which has this document).
+  NodeList* childList(const Node* node);
+
   detail::LiveSet* live_ = nullptr;
+  std::unique_ptr<detail::DocumentStore> store_;
 };
 
 // Creates documents and document types, and tells which features the tree has.

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <utility>
 
 #include "arxp/export.h"
@@ -64,5 +65,21 @@ class Block {
  private:
   T* data_ = nullptr;
 };
+
+// The allocator of standard containers whose storage goes through the library's:
+// large blocks (a decoded document of tens of MiB) then ask for huge pages too.
+template <typename T>
+struct Allocator {
+  using value_type = T;
+  Allocator() = default;
+  template <typename U>
+  Allocator(const Allocator<U>&) {}  // NOLINT(google-explicit-constructor)
+  T* allocate(std::size_t count) { return static_cast<T*>(Memory::allocate(count * sizeof(T))); }
+  void deallocate(T* block, std::size_t) { Memory::release(block); }
+  bool operator==(const Allocator&) const { return true; }
+};
+
+// A growable UTF-16 text in the library's allocator.
+using UnitText = std::basic_string<char16_t, std::char_traits<char16_t>, Allocator<char16_t>>;
 
 }  // namespace arxp

@@ -28,30 +28,25 @@ class ARXP_EXPORT Xstring {
   // (Inline, as the moves and the destructor: the parser makes and drops such
   // views for every name and value it delivers.)
   Xstring(const char16_t* data, int length) noexcept
-      : length_(data ? (length > 0 ? length : 0) : -1), bulk_(data) {}
+      : units_(data), length_(data ? (length > 0 ? length : 0) : -1), capacity_(data ? kView : 0) {}
   // Copies own their units, also when `other` is a bulk view; their buffer holds
   // just the units.
   Xstring(const Xstring& other);
   Xstring(Xstring&& other) noexcept
-      : buffer_(other.buffer_),
-        length_(other.length_),
-        capacity_(other.capacity_),
-        bulk_(other.bulk_) {
-    other.buffer_ = nullptr;
+      : units_(other.units_), length_(other.length_), capacity_(other.capacity_) {
+    other.units_ = nullptr;
     other.length_ = -1;
     other.capacity_ = 0;
-    other.bulk_ = nullptr;
   }
   ~Xstring() {
-    if (buffer_) release(buffer_);
+    if (owns()) release(buffer());
   }
 
   Xstring& operator=(const Xstring& other);
   Xstring& operator=(Xstring&& other) noexcept {
-    std::swap(buffer_, other.buffer_);
+    std::swap(units_, other.units_);
     std::swap(length_, other.length_);
     std::swap(capacity_, other.capacity_);
-    std::swap(bulk_, other.bulk_);
     return *this;
   }
   Xstring& operator=(const char* text);
@@ -73,7 +68,7 @@ class ARXP_EXPORT Xstring {
 
   int length() const { return length_; }
   bool isNull() const { return length_ < 0; }
-  bool isBulk() const { return bulk_ != nullptr; }
+  bool isBulk() const { return capacity_ == kView; }
   // The units; zero-terminated unless the string is a bulk view. Never null.
   const char16_t* data() const;
   const char16_t* c_str() const { return data(); }
@@ -124,10 +119,18 @@ class ARXP_EXPORT Xstring {
   static void release(char16_t* buffer);
   const char* convertToScratch(int encoding) const;
 
-  char16_t* buffer_ = nullptr;  // owned units, zero-terminated; none for a bulk view
-  int length_ = -1;             // units (owned or viewed); -1 marks the null string
-  int capacity_ = 0;            // units the buffer holds before its terminating zero
-  const char16_t* bulk_ = nullptr;
+  // The capacity of a bulk view, which owns nothing.
+  static constexpr int kView = -1;
+
+  // Whether units_ is a buffer of this string's own.
+  bool owns() const { return capacity_ >= 0 && units_ != nullptr; }
+  char16_t* buffer() const { return const_cast<char16_t*>(units_); }
+
+  // Owned units (zero-terminated, allocated) or the viewed ones; nullptr for a null
+  // string and for an empty one that has no buffer yet.
+  const char16_t* units_ = nullptr;
+  int length_ = -1;  // units (owned or viewed); -1 marks the null string
+  int capacity_ = 0;  // units the buffer holds before its terminating zero; kView for a view
 };
 
 ARXP_EXPORT Xstring operator+(const Xstring& a, const Xstring& b);
