@@ -450,10 +450,9 @@ Attr* Element::setAttributeNode(Attr* attribute) {
   for (Node*& slot : attributes) {
     auto* old = static_cast<Attr*>(slot);
     // Namespace names are the document's copies: one per name.
-    const bool same =
-        !attribute->uri_
-            ? old->name_ == attribute->name_
-            : old->uri_ == attribute->uri_ && old->getLocalName() == attribute->getLocalName();
+    const bool same = !attribute->uri_ ? old->name_ == attribute->name_
+                                       : old->uri_ == attribute->uri_ &&
+                                             old->getLocalName() == attribute->getLocalName();
     if (!same) continue;
     old->element_ = nullptr;
     slot = attribute;
@@ -659,8 +658,8 @@ Node* Document::importNode(const Node* node, bool deep) {
     }
     case ATTRIBUTE_NODE: {
       auto* from = static_cast<const Attr*>(node);
-      return new Attr(this, from->name_, namespaceName(from->getNamespaceURI()),
-                      from->local_start_, from->value_);
+      return new Attr(this, from->name_, namespaceName(from->getNamespaceURI()), from->local_start_,
+                      from->value_);
     }
     case ENTITY_REFERENCE_NODE: return createEntityReference(node->getNodeName());
     case ENTITY_NODE: {

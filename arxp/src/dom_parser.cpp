@@ -34,6 +34,7 @@ namespace detail {
 // Builds a document from the parser's events. The document keeps the text it is
 // parsed from: strings that lie in it stay views of it, the others (from entities,
 // declarations, normalised attribute values) are copied into the document's arena.
+// Either way they are zero-terminated, as owned strings are.
 //
 // Character data between two nodes becomes one text node. Its pieces in the text
 // are moved together there, and the replacements of the character and predefined
@@ -172,16 +173,16 @@ class TreeBuilder final : public ParseEvents {
   void startElement(const Xstring& uri, const Xstring& local, const Xstring& qname,
                     const std::vector<ParsedAttribute>& attributes) override {
     endText();
-    Element* element = document_->make<Element>(
-        store_.keep(qname), document_->namespaceName(uri), LocalStart(qname, local));
+    Element* element = document_->make<Element>(keep(qname), document_->namespaceName(uri),
+                                                LocalStart(qname, local));
     append(element);  // owned by the tree from here, also when an attribute fails
     current_ = element;
     if (attributes.empty()) return;
     element->reserveAttributes(attributes.size());
     for (const ParsedAttribute& a : attributes) {
       std::unique_ptr<Attr> attribute(
-          document_->make<Attr>(store_.keep(a.qname), document_->namespaceName(a.uri),
-                                LocalStart(a.qname, a.local), store_.keep(a.value)));
+          document_->make<Attr>(keep(a.qname), document_->namespaceName(a.uri),
+                                LocalStart(a.qname, a.local), keep(a.value)));
       element->setAttributeNode(attribute.get());
       attribute.release();
     }
@@ -192,7 +193,7 @@ class TreeBuilder final : public ParseEvents {
   }
   void characters(const Xstring& text) override {
     if (in_cdata_) {
-      append(document_->make<CDATASection>(store_.keep(text)));
+      append(document_->make<CDATASection>(keep(text)));
       return;
     }
     if (!in_run_) {
@@ -216,17 +217,35 @@ class TreeBuilder final : public ParseEvents {
   void endCDATA() override { in_cdata_ = false; }
   void comment(const Xstring& text) override {
     endText();
-    append(document_->make<Comment>(store_.keep(text)));
+    append(document_->make<Comment>(keep(text)));
   }
   void processingInstruction(const Xstring& target, const Xstring& data) override {
     endText();
-    append(document_->make<ProcessingInstruction>(store_.keep(target), store_.keep(data)));
+    append(document_->make<ProcessingInstruction>(keep(target), keep(data)));
   }
 
  private:
+  // A string of an event as the document keeps it. One in the text stays a view,
+  // ended by a zero written over the unit after it, which the parse has passed.
+  Xstring keep(const Xstring& s) {
+    if (s.isNull()) return Xstring();
+    if (!store_.inText(s.data())) return store_.arena.keep(s.data(), s.length());
+    terminate(writable(s.data()) + s.length());
+    return Xstring(s.data(), s.length());
+  }
+
+  char16_t* writable(const char16_t* in_text) {
+    return store_.text.data() + (in_text - store_.text.data());
+  }
+
+  void terminate(char16_t* end) {
+    if (*end == '\n') countLines();
+    *end = 0;
+  }
+
   // Adds a piece of the run that lies in the text after what the run has so far.
   void gather(const Xstring& piece) {
-    char16_t* at = store_.text.data() + (piece.data() - store_.text.data());
+    char16_t* at = writable(piece.data());
     // References before the run's first piece in the text were just before it.
     if (!run_begin_) run_begin_ = run_end_ = at - loose_.size();
     placeLoose();
@@ -260,6 +279,7 @@ class TreeBuilder final : public ParseEvents {
     Xstring data;
     if (run_begin_) {
       placeLoose();
+      terminate(run_end_);
       data = Xstring(run_begin_, static_cast<int>(run_end_ - run_begin_));
     } else {
       data = store_.arena.keep(loose_.data(), static_cast<int>(loose_.size()));

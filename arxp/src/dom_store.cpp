@@ -15,14 +15,15 @@ constexpr std::size_t kMaxDoublings = 7;
 
 Xstring StringArena::keep(const char16_t* units, int length) {
   if (length <= 0) return Xstring(u"", 0);
-  const auto size = static_cast<std::size_t>(length);
+  const auto size = static_cast<std::size_t>(length) + 1;
   if (size > left_) {
     const std::size_t block = kFirstBlockUnits << std::min(blocks_.size(), kMaxDoublings);
     left_ = std::max(size, block);
     next_ = blocks_.emplace_back(left_).get();
   }
   char16_t* copy = next_;
-  std::memcpy(copy, units, size * sizeof(char16_t));
+  std::memcpy(copy, units, (size - 1) * sizeof(char16_t));
+  copy[size - 1] = 0;
   next_ += size;
   left_ -= size;
   return Xstring(copy, length);

@@ -19,7 +19,7 @@ namespace arxp::detail {
 // freed one by one: no allocation and no slack per string.
 class StringArena {
  public:
-  // A view of a copy of the units.
+  // A view of a zero-terminated copy of the units.
   Xstring keep(const char16_t* units, int length);
 
  private:
@@ -30,16 +30,11 @@ class StringArena {
 
 class DocumentStore {
  public:
-  // Whether `units` lie in the parsed text.
+  // Whether `units` lie in the parsed text (its terminating zero excluded).
   bool inText(const char16_t* units) const {
     const auto at = reinterpret_cast<std::uintptr_t>(units);
     const auto begin = reinterpret_cast<std::uintptr_t>(text.data());
     return at >= begin && at < begin + text.size() * sizeof(char16_t);
-  }
-  // The string itself when it views the parsed text, else a view of a copy.
-  Xstring keep(const Xstring& s) {
-    if (s.isNull() || inText(s.data())) return Xstring(s.data(), s.length());
-    return arena.keep(s.data(), s.length());
   }
   // The document's copy of a namespace name.
   const Xstring* namespaceName(const Xstring& uri);

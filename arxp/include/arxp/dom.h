@@ -30,7 +30,7 @@ namespace detail {
 class DocumentStore;
 class LiveSet;
 class TreeBuilder;
-}
+}  // namespace detail
 
 class ARXP_EXPORT DOMException : public ARXPException {
  public:

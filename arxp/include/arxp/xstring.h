@@ -129,7 +129,7 @@ class ARXP_EXPORT Xstring {
   // Owned units (zero-terminated, allocated) or the viewed ones; nullptr for a null
   // string and for an empty one that has no buffer yet.
   const char16_t* units_ = nullptr;
-  int length_ = -1;  // units (owned or viewed); -1 marks the null string
+  int length_ = -1;   // units (owned or viewed); -1 marks the null string
   int capacity_ = 0;  // units the buffer holds before its terminating zero; kView for a view
 };
 
