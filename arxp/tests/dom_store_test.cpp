@@ -282,7 +282,7 @@ TEST(DomStoreTest, ChildLinksHoldThroughInsertsAndRemovals) {
   r->appendChild(a);  // moves the first child to the end
   EXPECT_EQ(Names(r), "bca");
   ExpectLinksAgree(r);
-  r->replaceChild(doc->createElement("z"), r->getFirstChild());
+  parsed.parser().freeNode(r->replaceChild(doc->createElement("z"), r->getFirstChild()));
   EXPECT_EQ(Names(r), "zca");
   ExpectLinksAgree(r);
   while (Node* n = r->getLastChild()) parsed.parser().freeNode(r->removeChild(n));
@@ -352,6 +352,132 @@ TEST(DomStoreTest, ParsedStringsTakeNoBlocksOfTheirOwn) {
   EXPECT_GE(blocks, 4 * kElements);
   EXPECT_LE(blocks, 4 * kElements + 8);
   ExpectAllTerminated(parsed.doc());
+}
+
+// Generated documents: the tree holds the same names, values and character data
+// as the events tell, with no two text nodes side by side.
+
+// The transcript of a document: tags with their attributes, and character data.
+class Transcript final : public DefaultHandler {
+ public:
+  void startElement(const Xstring&, const Xstring&, const Xstring& qname,
+                    const Attributes& attributes) override {
+    text += u"<" + Units(qname);
+    for (int i = 0; i < attributes.getLength(); ++i)
+      text += u" " + Units(attributes.getQName(i)) + u"=" + Units(attributes.getValue(i));
+    text += u">";
+  }
+  void endElement(const Xstring&, const Xstring&, const Xstring&) override { text += u"</>"; }
+  void characters(const char16_t* units, int start, int length) override {
+    text.append(units + start, static_cast<std::size_t>(length));
+  }
+  std::u16string text;
+};
+
+void Transcribe(const Node* node, std::u16string& out) {
+  const Node* previous = nullptr;
+  for (const Node* c = node->getFirstChild(); c; previous = c, c = c->getNextSibling()) {
+    switch (c->getNodeType()) {
+      case Node::ELEMENT_NODE: {
+        out += u"<" + Units(c->getNodeName());
+        const NamedNodeMap* attributes = c->getAttributes();
+        for (int i = 0; i < attributes->getLength(); ++i)
+          out += u" " + Units(attributes->item(i)->getNodeName()) + u"=" +
+                 Units(attributes->item(i)->getNodeValue());
+        out += u">";
+        Transcribe(c, out);
+        out += u"</>";
+        break;
+      }
+      case Node::TEXT_NODE:
+        EXPECT_FALSE(previous && previous->getNodeType() == Node::TEXT_NODE) << "adjacent text";
+        [[fallthrough]];
+      case Node::CDATA_SECTION_NODE: out += Units(c->getNodeValue()); break;
+      case Node::ENTITY_REFERENCE_NODE: Transcribe(c, out); break;
+      default: break;
+    }
+  }
+}
+
+class Generator {
+ public:
+  explicit Generator(unsigned seed) : state_(seed) {}
+
+  std::u16string document() {
+    std::u16string out =
+        u"<!DOCTYPE r [<!ENTITY e 'in&#233;&amp;x'><!ENTITY m '<i a=\"&#38;lt;\">m&lt;</i>t'>]>";
+    element(out, 0);
+    return out;
+  }
+
+ private:
+  unsigned below(unsigned range) {
+    state_ = state_ * 1103515245u + 12345u;
+    return (state_ >> 16) % range;
+  }
+  template <std::size_t N>
+  const char16_t* pick(const char16_t* const (&items)[N]) {
+    return items[below(N)];
+  }
+
+  void element(std::u16string& out, int depth) {
+    static constexpr const char16_t* kNames[] = {u"r", u"e", u"long-name", u"\u540D"};
+    static constexpr const char16_t* kSpaces[] = {u" ", u"\n", u"\r\n ", u"\t"};
+    static constexpr const char16_t* kValues[] = {u"v",       u"a&amp;b", u"x\ny",   u"&#x20;t",
+                                                  u"&e;&lt;", u"",        u"\u65E5", u"p\r\nq"};
+    const std::u16string name = pick(kNames);
+    out += u"<" + name;
+    const unsigned attributes = below(4);
+    for (unsigned i = 0; i < attributes; ++i)
+      out += pick(kSpaces) + std::u16string(1, static_cast<char16_t>(u'a' + i)) + u"='" +
+             pick(kValues) + u"'";
+    if (below(2)) out += pick(kSpaces);
+    if (depth > 3 || below(6) == 0) {
+      out += u"/>";
+      return;
+    }
+    out += u">";
+    content(out, depth);
+    out += u"</" + name + u">";
+  }
+
+  void content(std::u16string& out, int depth) {
+    static constexpr const char16_t* kPieces[] = {
+        u"ab",       u"x y",          u"\n  ",
+        u"\r\n",     u"\u00E9\u65E5", u"&amp;",
+        u"&lt;",     u"&gt;",         u"&quot;",
+        u"&apos;",   u"&#65;",        u"&#x42;",
+        u"&#233;",   u"&#x1F600;",    u"&#10;",
+        u"&#13;",    u"&e;",          u"&m;",
+        u"<!--c-->", u"<?p d?>",      u"<![CDATA[c&amp;\n]]>"};
+    const unsigned pieces = below(12);
+    for (unsigned i = 0; i < pieces; ++i) {
+      if (below(5) == 0)
+        element(out, depth + 1);
+      else
+        out += pick(kPieces);
+    }
+  }
+
+  unsigned state_;
+};
+
+TEST(DomStoreTest, GeneratedDocumentsHoldWhatTheEventsTell) {
+  for (unsigned seed = 1; seed <= 200; ++seed) {
+    const std::u16string document = Generator(seed).document();
+    Transcript events;
+    SAXParser sax;
+    sax.setContentHandler(&events);
+    const std::u16string bytes = u"\uFEFF" + document;
+    sax.parseBuffer(bytes.data(), bytes.size() * sizeof(char16_t), "generated");
+    for (const bool entity_references : {true, false}) {
+      Parsed parsed(document.c_str(), entity_references);
+      std::u16string tree;
+      Transcribe(parsed.doc(), tree);
+      EXPECT_EQ(tree, events.text) << "seed " << seed;
+      ExpectAllTerminated(parsed.doc());
+    }
+  }
 }
 
 }  // namespace
