@@ -84,14 +84,27 @@ class DeclaredEncoding {
   Xstring saved_;
 };
 
+// Name characters of XML in the basic plane: 1 may start a name, 2 only continue
+// one. Surrogates count as neither: a name outside the plane is written with the
+// "&" as a character reference, which declares the same replacement text.
+int NameClass(char16_t c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':') return 1;
+  if ((c >= '0' && c <= '9') || c == '-' || c == '.' || c == 0xB7) return 2;
+  if ((c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
+      (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) || c == 0x200C || c == 0x200D ||
+      (c >= 0x2070 && c <= 0x218F) || (c >= 0x2C00 && c <= 0x2FEF) ||
+      (c >= 0x3001 && c <= 0xD7FF) || (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD))
+    return 1;
+  if ((c >= 0x300 && c <= 0x36F) || c == 0x203F || c == 0x2040) return 2;
+  return 0;
+}
+
 // Whether a name and ";" follow (the rest of an entity reference "&name;").
 bool StartsEntityReference(const char16_t* p, const char16_t* end) {
   const char16_t* name = p;
   for (; p < end && *p != ';'; ++p) {
-    const char16_t c = *p;
-    const bool start =
-        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
-    if (!start && (p == name || !((c >= '0' && c <= '9') || c == '-' || c == '.'))) return false;
+    const int kind = NameClass(*p);
+    if (kind == 0 || (kind == 2 && p == name)) return false;
   }
   return p < end && p != name;
 }

@@ -141,5 +141,28 @@ TEST(DOMWriterRoundTripTest, CharactersAParseWouldChangeAreReferenced) {
   parser.free(doc);
 }
 
+// An "&" in a replacement text stays one only before a name and ";"; otherwise it
+// is written as a reference, so that the declaration parses to the same text.
+TEST(DOMWriterRoundTripTest, AmpersandsOfEntityValuesThatStartNoReference) {
+  DOMParser parser;
+  Document* doc =
+      parser.parse(u"<!DOCTYPE r [<!ENTITY e 'v&#38;a\u2600;w&#38;1;&\u540D;&#38;x'>]><r/>");
+  char16_t buffer[256];
+  int length = sizeof buffer;
+  parser.write(doc, buffer, &length);
+  EXPECT_EQ(std::u16string(buffer),
+            u"<!DOCTYPE r [<!ENTITY e \"v&#38;a\u2600;w&#38;1;&\u540D;&#38;x\">]><r/>");
+  Document* again = parser.parse(buffer);
+  auto replacement = [](Document* d) {
+    return static_cast<Entity*>(d->getDoctype()->getEntities()->getNamedItem("e"))
+        ->getReplacementText();
+  };
+  EXPECT_EQ(replacement(again), replacement(doc));
+  EXPECT_EQ(std::u16string(replacement(doc).data(), replacement(doc).length()),
+            u"v&a\u2600;w&1;&\u540D;&x");
+  parser.free(again);
+  parser.free(doc);
+}
+
 }  // namespace
 }  // namespace arxp
