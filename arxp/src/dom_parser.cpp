@@ -39,8 +39,9 @@ namespace detail {
 // Character data between two nodes becomes one text node. Its pieces in the text
 // are moved together there, and the replacements of the character and predefined
 // entity references between them take the place of the references' own source,
-// which is never shorter: the node's data is then one view of the text. A run
-// without a piece in the text (all from an entity) goes to the arena.
+// which is never shorter (a declaration does not change a predefined entity): the
+// node's data is then one view of the text. A run without a piece in the text (all
+// from references or an entity) goes to the arena.
 class TreeBuilder final : public ParseEvents {
  public:
   TreeBuilder(Document* document, bool entity_references)
