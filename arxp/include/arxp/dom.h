@@ -86,7 +86,7 @@ class ARXP_EXPORT Node {
   virtual Node* appendChild(Node* child);
   virtual Node* cloneNode(bool deep) const = 0;
   virtual NamedNodeMap* getAttributes() const;
-  // The live list of the children, owned by the node.
+  // The live list of the children; it lives as long as the node.
   virtual NodeList* getChildNodes() const;
   virtual Node* getFirstChild() const { return first_; }
   virtual Node* getLastChild() const { return first_ ? first_->previous_ : nullptr; }
