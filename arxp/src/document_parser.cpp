@@ -1649,7 +1649,7 @@ class Scanner final : public ParsePosition {
 
   void parseEndTag() {
     p_ += 2;
-    const View name = parseName();
+    const View name = parseEndTagName();
     skipSpace();
     if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
     expect(u">", ARXPException::SYNTAX_ERR, "parse error");
@@ -1662,6 +1662,22 @@ class Scanner final : public ParsePosition {
       fail(ARXPException::UNBALANCED_TAG_ERR, message);
     }
     closeElement();
+  }
+
+  // Mostly the name of the open element: recognised by comparing, without
+  // classifying its characters again.
+  View parseEndTagName() {
+    if (!open_.empty()) {
+      const View open = open_.back().qname;
+      const std::size_t n = open.size();
+      if (static_cast<std::size_t>(end_ - p_) > n && (p_[n] == '>' || IsSpace(p_[n])) &&
+          View(p_, n) == open) {
+        const View name(p_, n);
+        p_ += n;
+        return name;
+      }
+    }
+    return parseName();
   }
 
   void closeElement() {
