@@ -1528,8 +1528,8 @@ class Scanner final : public ParsePosition {
       bool present = false;
       for (const auto& a : attributes_) present = present || a.qname == d.name;
       if (!present)
-        attributes_.push_back(
-            {d.name, d.default_value, d.type, false, d.name.find(u':') != Units::npos});
+        attributes_.emplace_back(d.name, d.default_value, d.type, false,
+                                 d.name.find(u':') != Units::npos);
     }
   }
 
@@ -1613,9 +1613,7 @@ class Scanner final : public ParsePosition {
     const View qname = open_.back().qname;
     parsed_.clear();
     if (!options_.namespaces) {
-      for (const RawAttribute& a : attributes_)
-        parsed_.emplace_back(X(a.qname), Xstring(), Xstring(), X(a.value), X(a.type), a.specified,
-                             IsXmlnsName(a.qname));
+      for (const RawAttribute& a : attributes_) addParsed(a, Xstring(), Xstring());
       events_.startElement(Xstring(), Xstring(), X(qname), parsed_);
       return;
     }
@@ -1638,8 +1636,7 @@ class Scanner final : public ParsePosition {
             fail(ARXPException::SYNTAX_ERR, "duplicate attribute (%s)", a.qname);
         }
       }
-      parsed_.emplace_back(X(a.qname), has_uri ? X(uri) : Xstring(), X(local), X(a.value),
-                           X(a.type), a.specified, IsXmlnsName(a.qname));
+      addParsed(a, has_uri ? X(uri) : Xstring(), X(local));
     }
     OpenElement& element = open_.back();
     resolve(qname, prefixed, true, element.uri, element.local, element.has_uri);
@@ -1698,10 +1695,17 @@ class Scanner final : public ParsePosition {
   // Views into the document, an entity's replacement, a declaration or
   // normalized_.
   struct RawAttribute {
+    RawAttribute(View qname, View value, View type, bool specified, bool prefixed)
+        : qname(qname), value(value), type(type), specified(specified), prefixed(prefixed) {}
     View qname, value, type;
     bool specified;
     bool prefixed;  // the name holds a colon
   };
+
+  void addParsed(const RawAttribute& a, Xstring&& uri, Xstring&& local) {
+    parsed_.push_back({X(a.qname), std::move(uri), std::move(local), X(a.value), X(a.type),
+                       a.specified, IsXmlnsName(a.qname)});
+  }
 
   const ParseOptions& options_;
   ByteInput& input_;
