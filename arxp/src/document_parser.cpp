@@ -132,8 +132,18 @@ constexpr std::array<std::uint8_t, 0x80> kAsciiName = [] {
   return classes;
 }();
 
-// "xmlns" or "xmlns:" and a prefix: a namespace declaration.
-bool IsXmlnsName(View qname) { return qname == kXmlns || qname.starts_with(kXmlnsPrefixed); }
+// What an attribute name says of a namespace declaration.
+enum class Declares : std::uint8_t {
+  kNothing,
+  kDefaultNamespace,  // "xmlns"
+  kPrefix,            // "xmlns:" and the prefix
+};
+
+// `prefixed`: the name holds a colon.
+Declares DeclarationOf(View qname, bool prefixed) {
+  if (prefixed) return qname.starts_with(kXmlnsPrefixed) ? Declares::kPrefix : Declares::kNothing;
+  return qname == kXmlns ? Declares::kDefaultNamespace : Declares::kNothing;
+}
 
 bool IsNameStart(char32_t c) {
   if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
@@ -1474,7 +1484,8 @@ class Scanner final : public ParsePosition {
       bool plain;
       const View literal = parseAttributeLiteral(plain);
       for (const RawAttribute& seen : attributes_)
-        if (seen.qname == name) fail(ARXPException::SYNTAX_ERR, "duplicate attribute (%s)", name);
+        if (seen.qname.size() == name.size() && seen.qname == name)
+          fail(ARXPException::SYNTAX_ERR, "duplicate attribute (%s)", name);
       attributes_.emplace_back(name, plain ? literal : keep(attributeValue(literal, false)), kCdata,
                                true, prefixed);
     }
@@ -1537,9 +1548,9 @@ class Scanner final : public ParsePosition {
     if (!options_.namespaces) return;
     for (const RawAttribute& a : attributes_) {
       View prefix;
-      if (a.qname == kXmlns) {
+      if (a.declares == Declares::kDefaultNamespace) {
         prefix = View();
-      } else if (a.prefixed && a.qname.starts_with(kXmlnsPrefixed)) {
+      } else if (a.declares == Declares::kPrefix) {
         prefix = a.qname.substr(kXmlnsPrefixed.size());
         checkNcName(prefix, a.qname);
         if (a.value.empty())
@@ -1620,7 +1631,7 @@ class Scanner final : public ParsePosition {
     for (const RawAttribute& a : attributes_) {
       View uri, local;
       bool has_uri;
-      if (a.qname == kXmlns) {
+      if (a.declares == Declares::kDefaultNamespace) {
         uri = kXmlnsNamespace;
         local = a.qname;
         has_uri = true;
@@ -1696,15 +1707,21 @@ class Scanner final : public ParsePosition {
   // normalized_.
   struct RawAttribute {
     RawAttribute(View qname, View value, View type, bool specified, bool prefixed)
-        : qname(qname), value(value), type(type), specified(specified), prefixed(prefixed) {}
+        : qname(qname),
+          value(value),
+          type(type),
+          specified(specified),
+          prefixed(prefixed),
+          declares(DeclarationOf(qname, prefixed)) {}
     View qname, value, type;
     bool specified;
     bool prefixed;  // the name holds a colon
+    Declares declares;
   };
 
   void addParsed(const RawAttribute& a, Xstring&& uri, Xstring&& local) {
     parsed_.push_back({X(a.qname), std::move(uri), std::move(local), X(a.value), X(a.type),
-                       a.specified, IsXmlnsName(a.qname)});
+                       a.specified, a.declares != Declares::kNothing});
   }
 
   const ParseOptions& options_;
