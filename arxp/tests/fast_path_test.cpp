@@ -263,6 +263,15 @@ TEST(StartTag, PrefixesWhereverTheColonFalls) {
                                                 u"urn:z w"};
   EXPECT_EQ(expected, recorder.names);
 
+  // Declarations may come from defaults of the attribute-list declarations.
+  FirstValueRecorder defaults;
+  ASSERT_EQ("", ReportOf("<!DOCTYPE r [<!ATTLIST r xmlns:d CDATA 'urn:dd' xmlns CDATA 'urn:df'>]>"
+                         "<r><d:x d:k='1'/><y/></r>",
+                         &defaults));
+  const std::vector<std::u16string> from_defaults = {u"urn:df r", u"urn:dd x", u"@urn:dd k",
+                                                     u"urn:df y"};
+  EXPECT_EQ(from_defaults, defaults.names);
+
   EXPECT_NE(std::string::npos, ReportOf("<q:x/>").find("namespace prefix (q) not declared"));
   EXPECT_NE(std::string::npos, ReportOf("<r \xC3\xA9:a='1'/>").find(") not declared"));
   EXPECT_NE(std::string::npos, ReportOf("<r :a='1'/>").find("illegal qualified name (:a)"));
