@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <string>
@@ -131,6 +132,12 @@ constexpr std::array<std::uint8_t, 0x80> kAsciiName = [] {
   classes['-'] = classes['.'] = kNameChar;
   return classes;
 }();
+
+// Whether two names hold the same units: the common library compare, where
+// names are compared often (views order units one by one).
+bool SameName(View a, View b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
+}
 
 // What an attribute name says of a namespace declaration.
 enum class Declares : std::uint8_t {
@@ -470,18 +477,23 @@ class Scanner final : public ParsePosition {
   void expect(View s, int code, const char* message) {
     if (!skip(s)) fail(code, message);
   }
-  // The same with a literal, whose length is then known without counting it.
+  // The same with a literal: its length known, the comparison unrolls.
   template <std::size_t N>
   bool lookingAt(const char16_t (&s)[N]) const {
-    return lookingAt(View(s, N - 1));
+    if (static_cast<std::size_t>(end_ - p_) < N - 1) return false;
+    for (std::size_t i = 0; i < N - 1; ++i)
+      if (p_[i] != s[i]) return false;
+    return true;
   }
   template <std::size_t N>
   bool skip(const char16_t (&s)[N]) {
-    return skip(View(s, N - 1));
+    if (!lookingAt(s)) return false;
+    p_ += N - 1;
+    return true;
   }
   template <std::size_t N>
   void expect(const char16_t (&s)[N], int code, const char* message) {
-    expect(View(s, N - 1), code, message);
+    if (!skip(s)) fail(code, message);
   }
   bool skipSpace() {
     const char16_t* from = p_;
@@ -1484,7 +1496,7 @@ class Scanner final : public ParsePosition {
       bool plain;
       const View literal = parseAttributeLiteral(plain);
       for (const RawAttribute& seen : attributes_)
-        if (seen.qname.size() == name.size() && seen.qname == name)
+        if (SameName(seen.qname, name))
           fail(ARXPException::SYNTAX_ERR, "duplicate attribute (%s)", name);
       attributes_.emplace_back(name, plain ? literal : keep(attributeValue(literal, false)), kCdata,
                                true, prefixed);
@@ -1679,7 +1691,7 @@ class Scanner final : public ParsePosition {
       const View open = open_.back().qname;
       const std::size_t n = open.size();
       if (static_cast<std::size_t>(end_ - p_) > n && (p_[n] == '>' || IsSpace(p_[n])) &&
-          View(p_, n) == open) {
+          SameName(View(p_, n), open)) {
         const View name(p_, n);
         p_ += n;
         return name;
