@@ -1654,8 +1654,8 @@ class Scanner final : public ParsePosition {
       // in the tag.
       if (has_uri) {
         for (const ParsedAttribute& seen : parsed_) {
-          if (!seen.uri.isNull() && View(seen.uri.data(), seen.uri.length()) == uri &&
-              View(seen.local.data(), seen.local.length()) == local)
+          if (!seen.uri.isNull() && SameName(View(seen.uri.data(), seen.uri.length()), uri) &&
+              SameName(View(seen.local.data(), seen.local.length()), local))
             fail(ARXPException::SYNTAX_ERR, "duplicate attribute (%s)", a.qname);
         }
       }
