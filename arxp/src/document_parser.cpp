@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <string>
@@ -74,9 +75,12 @@ namespace {
 using Units = std::u16string;
 using View = std::u16string_view;
 
-constexpr char16_t kXmlNamespace[] = u"http://www.w3.org/XML/1998/namespace";
-constexpr char16_t kXmlnsNamespace[] = u"http://www.w3.org/2000/xmlns/";
-constexpr char16_t kCdata[] = u"CDATA";
+constexpr View kXmlNamespace = u"http://www.w3.org/XML/1998/namespace";
+constexpr View kXmlnsNamespace = u"http://www.w3.org/2000/xmlns/";
+constexpr View kCdata = u"CDATA";
+constexpr View kXml = u"xml";
+constexpr View kXmlns = u"xmlns";
+constexpr View kXmlnsPrefixed = u"xmlns:";
 
 Xstring X(View v) { return Xstring(v.data(), static_cast<int>(v.size())); }
 Xstring NullOr(const Units& s, bool present) { return present ? X(s) : Xstring(); }
@@ -115,16 +119,39 @@ const char16_t* FindTextEnd(const char16_t* p, const char16_t* end) {
   return p;
 }
 
-// Name characters below 0x80: 1 may start a name, 2 may only continue one.
+// Name characters below 0x80: kNameStart may start a name, kNameChar may only
+// continue one; the colon is marked as well, for namespace processing.
+enum AsciiNameClass : std::uint8_t { kNameStart = 1, kNameChar = 2, kNameColon = 4 };
+
 constexpr std::array<std::uint8_t, 0x80> kAsciiName = [] {
   std::array<std::uint8_t, 0x80> classes{};
-  for (int c = 'a'; c <= 'z'; ++c) classes[c] = 1;
-  for (int c = 'A'; c <= 'Z'; ++c) classes[c] = 1;
-  classes['_'] = classes[':'] = 1;
-  for (int c = '0'; c <= '9'; ++c) classes[c] = 2;
-  classes['-'] = classes['.'] = 2;
+  for (int c = 'a'; c <= 'z'; ++c) classes[c] = kNameStart;
+  for (int c = 'A'; c <= 'Z'; ++c) classes[c] = kNameStart;
+  classes['_'] = kNameStart;
+  classes[':'] = kNameStart | kNameColon;
+  for (int c = '0'; c <= '9'; ++c) classes[c] = kNameChar;
+  classes['-'] = classes['.'] = kNameChar;
   return classes;
 }();
+
+// Whether two names hold the same units: the common library compare, where
+// names are compared often (views order units one by one).
+bool SameName(View a, View b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
+}
+
+// What an attribute name says of a namespace declaration.
+enum class Declares : std::uint8_t {
+  kNothing,
+  kDefaultNamespace,  // "xmlns"
+  kPrefix,            // "xmlns:" and the prefix
+};
+
+// `prefixed`: the name holds a colon.
+Declares DeclarationOf(View qname, bool prefixed) {
+  if (prefixed) return qname.starts_with(kXmlnsPrefixed) ? Declares::kPrefix : Declares::kNothing;
+  return qname == kXmlns ? Declares::kDefaultNamespace : Declares::kNothing;
+}
 
 bool IsNameStart(char32_t c) {
   if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
@@ -442,6 +469,24 @@ class Scanner final : public ParsePosition {
   void expect(View s, int code, const char* message) {
     if (!skip(s)) fail(code, message);
   }
+  // The same with a literal: its length known, the comparison unrolls.
+  template <std::size_t N>
+  bool lookingAt(const char16_t (&s)[N]) const {
+    if (static_cast<std::size_t>(end_ - p_) < N - 1) return false;
+    for (std::size_t i = 0; i < N - 1; ++i)
+      if (p_[i] != s[i]) return false;
+    return true;
+  }
+  template <std::size_t N>
+  bool skip(const char16_t (&s)[N]) {
+    if (!lookingAt(s)) return false;
+    p_ += N - 1;
+    return true;
+  }
+  template <std::size_t N>
+  void expect(const char16_t (&s)[N], int code, const char* message) {
+    if (!skip(s)) fail(code, message);
+  }
   bool skipSpace() {
     const char16_t* from = p_;
     while (p_ < end_ && IsSpace(*p_)) ++p_;
@@ -469,19 +514,32 @@ class Scanner final : public ParsePosition {
   }
 
   View parseName() {
+    bool has_colon;
+    return parseName(has_colon);
+  }
+
+  // Also tells whether the name holds a colon: only those need splitting into
+  // prefix and local part.
+  View parseName(bool& has_colon) {
     const char16_t* from = p_;
     // ASCII names, the most of them, without decoding code points.
-    if (p_ < end_ && *p_ < 0x80 && kAsciiName[*p_] == 1) {
-      do ++p_;
+    if (p_ < end_ && *p_ < 0x80 && (kAsciiName[*p_] & kNameStart)) {
+      unsigned classes = 0;
+      do classes |= kAsciiName[*p_++];
       while (p_ < end_ && *p_ < 0x80 && kAsciiName[*p_] != 0);
-      if (p_ == end_ || *p_ < 0x80) return View(from, p_ - from);
+      if (p_ == end_ || *p_ < 0x80) {
+        has_colon = classes & kNameColon;
+        return View(from, p_ - from);
+      }
     } else if (!atNameStart()) {
       if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
       fail(ARXPException::SYNTAX_ERR, "unexpected token found");
     }
     int n;
     while (p_ < end_ && IsNameChar(peekCodePoint(n))) p_ += n;
-    return View(from, p_ - from);
+    const View name(from, p_ - from);
+    has_colon = name.find(u':') != View::npos;
+    return name;
   }
 
   View parseNmtoken() {
@@ -1413,22 +1471,27 @@ class Scanner final : public ParsePosition {
 
   void parseStartTag() {
     ++p_;
-    const View qname = parseName();
+    bool qualified;
+    const View qname = parseName(qualified);
     attributes_.clear();
-    normalized_.clear();
+    if (!normalized_.empty()) normalized_.clear();
     for (;;) {
       const bool spaced = skipSpace();
       if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
       if (*p_ == '>' || lookingAt(u"/>")) break;
       if (!spaced) fail(ARXPException::SYNTAX_ERR, "unexpected token found");
-      const View name = parseName();
+      bool prefixed;
+      const View name = parseName(prefixed);
       skipSpace();
       expect(u"=", ARXPException::SYNTAX_ERR, "parse error");
       skipSpace();
-      const View literal = parseQuoted();
+      bool plain;
+      const View literal = parseAttributeLiteral(plain);
       for (const RawAttribute& seen : attributes_)
-        if (seen.qname == name) fail(ARXPException::SYNTAX_ERR, "duplicate attribute (%s)", name);
-      attributes_.push_back({name, tagAttributeValue(literal), kCdata, true});
+        if (SameName(seen.qname, name))
+          fail(ARXPException::SYNTAX_ERR, "duplicate attribute (%s)", name);
+      attributes_.emplace_back(name, plain ? literal : keep(attributeValue(literal, false)), kCdata,
+                               true, prefixed);
     }
     const bool empty = skip(u"/>");
     if (!empty) ++p_;
@@ -1437,18 +1500,27 @@ class Scanner final : public ParsePosition {
       fail(ARXPException::SYNTAX_ERR, "parser stack overflow");
     open_.push_back({qname, bindings_.size(), {}, {}, false});
     declareNamespaces();
-    reportStartElement();
+    reportStartElement(qualified);
     if (empty) closeElement();
   }
 
-  // A start tag's attribute value, normalised. Most values hold no reference and
-  // no white space but spaces: they are the literal itself.
-  View tagAttributeValue(View literal) {
-    for (const char16_t c : literal) {
-      if (c == '&' || c == '<' || c == '\t' || c == '\n' || c == '\r')
-        return keep(attributeValue(literal, false));
-    }
-    return literal;
+  // A start tag's attribute value literal, found in one pass that also tells
+  // whether it is `plain`: most values hold no reference and no white space but
+  // spaces, and are then their own normalised value.
+  View parseAttributeLiteral(bool& plain) {
+    if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "unterminated literal");
+    const char16_t quote = *p_;
+    if (quote != '"' && quote != '\'') fail(ARXPException::SYNTAX_ERR, "parse error");
+    // The units below 0x40 that normalisation changes or rejects.
+    constexpr std::uint64_t kSpecial =
+        1ull << '&' | 1ull << '<' | 1ull << '\t' | 1ull << '\n' | 1ull << '\r';
+    const char16_t* from = ++p_;
+    std::uint64_t seen = 0;
+    for (; p_ < end_ && *p_ != quote; ++p_)
+      if (*p_ < 0x40) seen |= 1ull << *p_;
+    if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "unterminated literal");
+    plain = (seen & kSpecial) == 0;
+    return View(from, p_++ - from);
   }
 
   // Holds a normalised value until the start tag has been delivered.
@@ -1470,7 +1542,9 @@ class Scanner final : public ParsePosition {
       if (!d.has_default) continue;
       bool present = false;
       for (const auto& a : attributes_) present = present || a.qname == d.name;
-      if (!present) attributes_.push_back({d.name, d.default_value, d.type, false});
+      if (!present)
+        attributes_.emplace_back(d.name, d.default_value, d.type, false,
+                                 d.name.find(u':') != Units::npos);
     }
   }
 
@@ -1478,14 +1552,14 @@ class Scanner final : public ParsePosition {
     if (!options_.namespaces) return;
     for (const RawAttribute& a : attributes_) {
       View prefix;
-      if (a.qname == u"xmlns") {
+      if (a.declares == Declares::kDefaultNamespace) {
         prefix = View();
-      } else if (a.qname.compare(0, 6, u"xmlns:") == 0) {
-        prefix = View(a.qname).substr(6);
+      } else if (a.declares == Declares::kPrefix) {
+        prefix = a.qname.substr(kXmlnsPrefixed.size());
         checkNcName(prefix, a.qname);
         if (a.value.empty())
           fail(ARXPException::SYNTAX_ERR, "namespace prefix (%s) bound to empty name", prefix);
-        if (prefix == u"xmlns" || (prefix == u"xml") != (a.value == kXmlNamespace))
+        if (prefix == kXmlns || (prefix == kXml) != (a.value == kXmlNamespace))
           fail(ARXPException::SYNTAX_ERR, "illegal namespace binding (%s)", a.qname);
       } else {
         continue;
@@ -1502,32 +1576,40 @@ class Scanner final : public ParsePosition {
       fail(ARXPException::SYNTAX_ERR, "illegal qualified name (%s)", qname);
   }
 
-  // Splits a qualified name and finds its namespace; `element` names use the
-  // default namespace.
-  void resolve(View qname, bool element, View& uri, View& local, bool& has_uri) {
-    const std::size_t colon = qname.find(u':');
+  // Splits a qualified name (`prefixed`: it holds a colon) and finds its
+  // namespace; `element` names use the default namespace. (Small, to be inlined
+  // where names are delivered.)
+  void resolve(View qname, bool prefixed, bool element, View& uri, View& local, bool& has_uri) {
     has_uri = false;
-    if (colon == View::npos) {
+    if (prefixed) {
+      resolvePrefixed(qname, uri, local, has_uri);
+    } else {
       local = qname;
-      if (!element) return;
-      for (auto b = bindings_.rbegin(); b != bindings_.rend(); ++b) {
-        if (!b->prefix.empty()) continue;
-        uri = b->uri;
-        has_uri = !uri.empty();
-        return;
-      }
+      if (element && !bindings_.empty()) defaultNamespace(uri, has_uri);
+    }
+  }
+
+  void defaultNamespace(View& uri, bool& has_uri) const {
+    for (auto b = bindings_.rbegin(); b != bindings_.rend(); ++b) {
+      if (!b->prefix.empty()) continue;
+      uri = b->uri;
+      has_uri = !uri.empty();
       return;
     }
+  }
+
+  void resolvePrefixed(View qname, View& uri, View& local, bool& has_uri) {
+    const std::size_t colon = qname.find(u':');
     const View prefix = qname.substr(0, colon);
     local = qname.substr(colon + 1);
     checkNcName(prefix, qname);
     checkNcName(local, qname);
-    if (prefix == u"xml") {
+    if (prefix == kXml) {
       uri = kXmlNamespace;
       has_uri = true;
       return;
     }
-    if (prefix == u"xmlns") {
+    if (prefix == kXmlns) {
       uri = kXmlnsNamespace;
       has_uri = true;
       return;
@@ -1541,48 +1623,45 @@ class Scanner final : public ParsePosition {
     fail(ARXPException::SYNTAX_ERR, "namespace prefix (%s) not declared", prefix);
   }
 
-  void reportStartElement() {
+  // `prefixed`: the element's name holds a colon.
+  void reportStartElement(bool prefixed) {
     const View qname = open_.back().qname;
     parsed_.clear();
-    parsed_.reserve(attributes_.size());
     if (!options_.namespaces) {
-      for (const RawAttribute& a : attributes_) {
-        const bool is_xmlns = a.qname == u"xmlns" || a.qname.compare(0, 6, u"xmlns:") == 0;
-        parsed_.push_back(
-            {X(a.qname), Xstring(), Xstring(), X(a.value), X(a.type), a.specified, is_xmlns});
-      }
+      for (const RawAttribute& a : attributes_) addParsed(a, Xstring(), Xstring());
       events_.startElement(Xstring(), Xstring(), X(qname), parsed_);
       return;
     }
-    for (std::size_t i = 0; i < attributes_.size(); ++i) {
-      const RawAttribute& a = attributes_[i];
+    for (const RawAttribute& a : attributes_) {
       View uri, local;
-      bool has_uri, is_xmlns;
-      if (a.qname == u"xmlns") {
+      bool has_uri;
+      if (a.declares == Declares::kDefaultNamespace) {
         uri = kXmlnsNamespace;
         local = a.qname;
         has_uri = true;
-        is_xmlns = true;
       } else {
-        resolve(a.qname, false, uri, local, has_uri);
-        is_xmlns = a.qname.compare(0, 6, u"xmlns:") == 0;
+        resolve(a.qname, a.prefixed, false, uri, local, has_uri);
       }
-      for (std::size_t j = 0; j < i; ++j) {
-        if (has_uri && parsed_[j].uri == X(uri) && parsed_[j].local == X(local))
-          fail(ARXPException::SYNTAX_ERR, "duplicate attribute (%s)", a.qname);
+      // Only names in a namespace can clash beyond the qualified names checked
+      // in the tag.
+      if (has_uri) {
+        for (const ParsedAttribute& seen : parsed_) {
+          if (!seen.uri.isNull() && SameName(View(seen.uri.data(), seen.uri.length()), uri) &&
+              SameName(View(seen.local.data(), seen.local.length()), local))
+            fail(ARXPException::SYNTAX_ERR, "duplicate attribute (%s)", a.qname);
+        }
       }
-      parsed_.push_back({X(a.qname), has_uri ? X(uri) : Xstring(), X(local), X(a.value), X(a.type),
-                         a.specified, is_xmlns});
+      addParsed(a, has_uri ? X(uri) : Xstring(), X(local));
     }
     OpenElement& element = open_.back();
-    resolve(qname, true, element.uri, element.local, element.has_uri);
+    resolve(qname, prefixed, true, element.uri, element.local, element.has_uri);
     events_.startElement(element.has_uri ? X(element.uri) : Xstring(), X(element.local), X(qname),
                          parsed_);
   }
 
   void parseEndTag() {
     p_ += 2;
-    const View name = parseName();
+    const View name = parseEndTagName();
     skipSpace();
     if (atEnd()) fail(ARXPException::UNEXPECTED_EOF_ERR, "parse error");
     expect(u">", ARXPException::SYNTAX_ERR, "parse error");
@@ -1595,6 +1674,22 @@ class Scanner final : public ParsePosition {
       fail(ARXPException::UNBALANCED_TAG_ERR, message);
     }
     closeElement();
+  }
+
+  // Mostly the name of the open element: recognised by comparing, without
+  // classifying its characters again.
+  View parseEndTagName() {
+    if (!open_.empty()) {
+      const View open = open_.back().qname;
+      const std::size_t n = open.size();
+      if (static_cast<std::size_t>(end_ - p_) > n && (p_[n] == '>' || IsSpace(p_[n])) &&
+          SameName(View(p_, n), open)) {
+        const View name(p_, n);
+        p_ += n;
+        return name;
+      }
+    }
+    return parseName();
   }
 
   void closeElement() {
@@ -1615,9 +1710,23 @@ class Scanner final : public ParsePosition {
   // Views into the document, an entity's replacement, a declaration or
   // normalized_.
   struct RawAttribute {
+    RawAttribute(View qname, View value, View type, bool specified, bool prefixed)
+        : qname(qname),
+          value(value),
+          type(type),
+          specified(specified),
+          prefixed(prefixed),
+          declares(DeclarationOf(qname, prefixed)) {}
     View qname, value, type;
     bool specified;
+    bool prefixed;  // the name holds a colon
+    Declares declares;
   };
+
+  void addParsed(const RawAttribute& a, Xstring&& uri, Xstring&& local) {
+    parsed_.push_back({X(a.qname), std::move(uri), std::move(local), X(a.value), X(a.type),
+                       a.specified, a.declares != Declares::kNothing});
+  }
 
   const ParseOptions& options_;
   ByteInput& input_;

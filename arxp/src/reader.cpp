@@ -275,7 +275,7 @@ void Utf16Blocks(Step& s) {
   // SSE2 compares signed 16-bit lanes: flipping the top bit orders units as
   // unsigned.
   const __m128i top = _mm_set1_epi16(static_cast<short>(0x8000));
-  auto ordered = [&top](unsigned unit) {
+  auto ordered = [](unsigned unit) {
     return _mm_set1_epi16(static_cast<short>(static_cast<std::uint16_t>(unit ^ 0x8000)));
   };
   const __m128i below_printable = ordered(0x1F), before_surrogates = ordered(0xD7FF),

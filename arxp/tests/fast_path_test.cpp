@@ -165,6 +165,140 @@ TEST(StartTag, NamesFromEntitiesAndPrefixesEndWhereTheyBegan) {
   EXPECT_EQ("/d|d", recorder.seen[5]);
 }
 
+std::u16string Units(const Xstring& s) {
+  return s.isNull() ? u"(null)" : std::u16string(s.data(), static_cast<std::size_t>(s.length()));
+}
+
+// The units of the first attribute of every start tag, and each element's
+// namespace and local name.
+class FirstValueRecorder : public DefaultHandler {
+ public:
+  std::vector<std::u16string> values;
+  std::vector<std::u16string> names;
+  void startElement(const Xstring& uri, const Xstring& local, const Xstring&,
+                    const Attributes& attributes) override {
+    if (attributes.getLength() > 0) values.push_back(Units(attributes.getValue(0)));
+    names.push_back(Units(uri) + u" " + Units(local));
+    for (int i = 0; i < attributes.getLength(); ++i)
+      names.push_back(u"@" + Units(attributes.getURI(i)) + u" " +
+                      Units(attributes.getLocalName(i)));
+  }
+};
+
+// Parses a UTF-8 document; the report text, empty when it is well-formed.
+std::string ReportOf(const std::string& document, DefaultHandler* handler = nullptr) {
+  CapturedDiagnostics diagnostics;
+  SAXParser parser;
+  if (handler) parser.setContentHandler(handler);
+  try {
+    parser.parseBuffer(document.data(), document.size(), "doc.xml");
+  } catch (const ARXPException&) {
+    return diagnostics.text().empty() ? "(thrown without a report)" : diagnostics.text();
+  }
+  return "";
+}
+
+TEST(StartTag, EverySpecialUnitAtEveryPlaceOfAValue) {
+  // What each inserted text becomes in the value ("<" is an error).
+  struct Insert {
+    std::string text;
+    std::u16string value;
+  };
+  const std::vector<Insert> inserts = {{"&amp;", u"&"},
+                                       {"\t", u" "},
+                                       {"\n", u" "},
+                                       {"\r\n", u" "},
+                                       {"\r", u" "},
+                                       {"&#9;", u"\t"},
+                                       {"&#x20AC;", u"\u20AC"},
+                                       {"\xC3\xA9", u"\u00E9"},
+                                       {"\xE6\x9D\xB1", u"\u6771"},
+                                       {">", u">"},
+                                       {"\"", u"\""},
+                                       {"'", u"'"},
+                                       {" ", u" "},
+                                       {"=", u"="}};
+  for (const char quote : {'"', '\''}) {
+    for (const Insert& insert : inserts) {
+      if (insert.text == std::string(1, quote)) continue;
+      for (std::size_t at = 0; at <= 17; ++at) {
+        const std::string before(at, 'v'), after(17 - at, 'w');
+        const std::string document =
+            std::string("<r a=") + quote + before + insert.text + after + quote + " b='x'/>";
+        FirstValueRecorder recorder;
+        ASSERT_EQ("", ReportOf(document, &recorder)) << document;
+        ASSERT_EQ(1u, recorder.values.size());
+        EXPECT_EQ(std::u16string(at, u'v') + insert.value + std::u16string(17 - at, u'w'),
+                  recorder.values[0])
+            << document;
+      }
+    }
+  }
+  for (std::size_t at = 0; at <= 17; ++at) {
+    const std::string document = "<r a='" + std::string(at, 'v') + "<" + "'/>";
+    EXPECT_NE(std::string::npos, ReportOf(document).find("unexpected token found")) << document;
+    // A duplicate is reported before what is wrong in its value.
+    const std::string duplicate = "<r a='1' a='" + std::string(at, 'v') + "<'/>";
+    EXPECT_NE(std::string::npos, ReportOf(duplicate).find("duplicate attribute (a)")) << duplicate;
+  }
+  EXPECT_NE(std::string::npos, ReportOf("<r a='abc").find("unterminated literal"));
+  EXPECT_NE(std::string::npos, ReportOf("<r a=abc/>").find("parse error"));
+}
+
+TEST(StartTag, PrefixesWhereverTheColonFalls) {
+  // Colons after ASCII and non-ASCII units, on elements and attributes; names
+  // without a colon, ASCII or not, have no namespace unless a default applies.
+  const std::string document =
+      "<r xmlns:p='urn:p' xmlns:\xC3\xA9='urn:e' p:a='1' \xC3\xA9:b='2' "
+      "\xC3\xA9t\xC3\xA9='3' long_prefix_name:c='4' xmlns:long_prefix_name='urn:l'>"
+      "<p:\xC3\xA9l\xC3\xA8ve/><\xC3\xA9:x/><y xmlns='urn:d'><z:w xmlns:z='urn:z'/></y>"
+      "</r>";
+  FirstValueRecorder recorder;
+  ASSERT_EQ("", ReportOf(document, &recorder));
+  // (Declarations are not attributes: the namespace-prefixes feature is off.)
+  const std::vector<std::u16string> expected = {u"(null) r", u"@urn:p a",
+                                                u"@urn:e b", u"@(null) \u00E9t\u00E9",
+                                                u"@urn:l c", u"urn:p \u00E9l\u00E8ve",
+                                                u"urn:e x",  u"urn:d y",
+                                                u"urn:z w"};
+  EXPECT_EQ(expected, recorder.names);
+
+  // Declarations may come from defaults of the attribute-list declarations.
+  FirstValueRecorder defaults;
+  ASSERT_EQ("", ReportOf("<!DOCTYPE r [<!ATTLIST r xmlns:d CDATA 'urn:dd' xmlns CDATA 'urn:df'>]>"
+                         "<r><d:x d:k='1'/><y/></r>",
+                         &defaults));
+  const std::vector<std::u16string> from_defaults = {u"urn:df r", u"urn:dd x", u"@urn:dd k",
+                                                     u"urn:df y"};
+  EXPECT_EQ(from_defaults, defaults.names);
+
+  EXPECT_NE(std::string::npos, ReportOf("<q:x/>").find("namespace prefix (q) not declared"));
+  EXPECT_NE(std::string::npos, ReportOf("<r \xC3\xA9:a='1'/>").find(") not declared"));
+  EXPECT_NE(std::string::npos, ReportOf("<r :a='1'/>").find("illegal qualified name (:a)"));
+  EXPECT_NE(std::string::npos, ReportOf("<a:/>").find("illegal qualified name (a:)"));
+  EXPECT_NE(std::string::npos,
+            ReportOf("<r xmlns:p='urn:p' p:a='1' p:a='2'/>").find("duplicate attribute (p:a)"));
+  EXPECT_NE(std::string::npos, ReportOf("<r xmlns:p='urn:s' xmlns:q='urn:s' p:a='1' q:a='2'/>")
+                                   .find("duplicate attribute (q:a)"));
+}
+
+TEST(EndTag, NamesCloseToTheOpenOne) {
+  EXPECT_EQ("", ReportOf("<a></a>"));
+  EXPECT_EQ("", ReportOf("<a></a \n\t>"));
+  EXPECT_EQ("", ReportOf("<\xC3\xA9\xE6\x9D\xB1></\xC3\xA9\xE6\x9D\xB1>"));
+  EXPECT_EQ("", ReportOf("<p:a xmlns:p='urn:p'></p:a>"));
+  EXPECT_NE(std::string::npos,
+            ReportOf("<ab></a>").find("end tag (a) not match to start tag (ab)"));
+  EXPECT_NE(std::string::npos,
+            ReportOf("<a></ab>").find("end tag (ab) not match to start tag (a)"));
+  EXPECT_NE(std::string::npos, ReportOf("<a></a\xC3\xA9>").find(") not match to start tag (a)"));
+  EXPECT_NE(std::string::npos, ReportOf("<a></a/>").find("parse error"));
+  EXPECT_NE(std::string::npos, ReportOf("<a></a").find("parse error"));
+  EXPECT_NE(std::string::npos, ReportOf("<a></").find("parse error"));
+  // Where the report points: just behind the end tag.
+  EXPECT_NE(std::string::npos, ReportOf("<r>\n <b>\n</c></r>").find("at line 3, col 5"));
+}
+
 class TextRecorder : public DefaultHandler {
  public:
   std::u16string text;

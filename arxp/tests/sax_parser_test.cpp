@@ -142,6 +142,9 @@ TEST(SAXParserTest, DeliversContentLexicalEventsAndNamespaces) {
   parser.setFeature(sax_names::kNamespacePrefixes, true);
   Parse(parser, "<a xmlns:p='u'/>");
   EXPECT_EQ(recorder.events, "(p=u)<a{-}a xmlns:p=u@1></a>");
+  recorder.events.clear();
+  Parse(parser, "<a xmlns='d' xmlnsx='1'/>");
+  EXPECT_EQ(recorder.events, "(=d)<a{d}a xmlns=d xmlnsx=1@1></a>");
 }
 
 TEST(SAXParserTest, ErrorsReachTheErrorHandlerAndAreThrown) {
