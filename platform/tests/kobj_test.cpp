@@ -369,6 +369,30 @@ TEST(KernelObjects, AutoResetEventWakesOneWaiterPerSignal) {
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);  // every signal was taken
 }
 
+TEST(KernelObjects, AutoResetEventSignalIsNotLostToAWaiterKilledAsleep) {
+  Handle event = CreateEventA(nullptr, FALSE, FALSE, "Global\\orphan");
+  ASSERT_TRUE(event);
+  {
+    Helper waiter;
+    ASSERT_EQ(waiter.Call("open-event Global\\orphan"), Reply(0, ERROR_SUCCESS));
+    waiter.Send("wait 0 20000");
+    EXPECT_FALSE(waiter.Reply(kQuietMs));  // asleep on its entry
+    waiter.Kill();
+  }
+  // The dead waiter's entry is still there: the signal must stay with the event.
+  ASSERT_TRUE(SetEvent(event));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+  // And the entry is free again for a live waiter, who gets the next signal.
+  Helper next;
+  ASSERT_EQ(next.Call("open-event Global\\orphan"), Reply(0, ERROR_SUCCESS));
+  next.Send("wait 0 20000");
+  EXPECT_FALSE(next.Reply(kQuietMs));
+  ASSERT_TRUE(SetEvent(event));
+  EXPECT_EQ(next.Reply(), Reply(WAIT_OBJECT_0, ERROR_SUCCESS));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+}
+
 TEST(KernelObjects, AutoResetEventReleasesAWaiterPerSetEventInQuickSuccession) {
   Handle event = CreateEventA(nullptr, FALSE, FALSE, "Global\\burst");
   ASSERT_TRUE(event);
