@@ -461,6 +461,36 @@ TEST(KernelObjects, AutoResetEventSignalRacingAWaiterGoingToSleepIsKept) {
   EXPECT_EQ(lost, 0);
 }
 
+TEST(KernelObjects, SpinThenWaitTakesEachSignalOnceAndTimesOut) {
+  Handle event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  ASSERT_TRUE(event);
+  ASSERT_TRUE(SetEvent(event));
+  EXPECT_EQ(SpinThenWait(event, 1000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);  // taken by the spin, once
+  EXPECT_EQ(SpinThenWait(event, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(SpinThenWait(event, 30), WAIT_TIMEOUT);
+
+  // A signal after the spin has given up still ends the wait.
+  std::thread setter([&event] {
+    Sleep(50);
+    SetEvent(event);
+  });
+  EXPECT_EQ(SpinThenWait(event, 20000), WAIT_OBJECT_0);
+  setter.join();
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+
+  // A mutex is owned once by the spinning wait.
+  Handle mutex = CreateMutexA(nullptr, FALSE, nullptr);
+  ASSERT_TRUE(mutex);
+  EXPECT_EQ(SpinThenWait(mutex, 1000), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_FALSE(ReleaseMutex(mutex));
+
+  Handle none;
+  EXPECT_EQ(SpinThenWait(none, 1000), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
 TEST(KernelObjects, ManualResetEventWakesAllUntilReset) {
   Handle event = CreateEventA(nullptr, TRUE, FALSE, "Global\\manual");
   ASSERT_TRUE(event);
