@@ -6,14 +6,17 @@
 //                    chanportNT worker and libportio.so;
 //   agentcli_send    AuCbtSend of libagentcli.so through agentsvc, which drives
 //                    the same printer path.
-// Each sends the same data (256 MiB, or the MiB given as the only argument) and
-// reports MB/s (until the printer has taken the last byte) and CPU seconds per
-// GiB summed over every process involved; the printer's SHA-256 of the job must
-// equal the data's. Then the ratios to raw_write, the round trip of a request to
-// the worker (a device-ID control answered by the port) and, beside it, the
-// platform layer's event round trip.
+// Each sends the same data (256 MiB, or the MiB given, in all) in rounds: each
+// round runs the three ways one after the other on a share of the data, so that
+// a busy moment of the machine falls on all three alike. Per way, the median
+// over the rounds of MB/s (until the printer has taken the last byte) and of
+// CPU seconds per GiB summed over every process involved; the printer's SHA-256
+// of each job must equal the data's. Then the ratios to raw_write (medians of
+// the ratios within a round), the round trip of a request to the worker (a
+// device-ID control answered by the port) and, beside it, the platform layer's
+// event round trip.
 //
-// Usage: bench_chanlib [MiB]
+// Usage: bench_chanlib [MiB [rounds]]
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -49,6 +52,10 @@ using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::size_t kDefaultMiB = 256;
+constexpr int kDefaultRounds = 4;
+// Divides the worker's 10 s idle check (and the failure time-outs, still far
+// above anything a healthy run waits).
+constexpr char kTimeoutDivisor[] = "5";
 constexpr std::size_t kWriteChunk = 64 * 1024;
 constexpr std::int32_t kAgentSendChunk = 0xFFFF;  // the most one Send message carries
 constexpr int kWorkerRoundTrips = 2000;
@@ -397,17 +404,15 @@ std::optional<AgentFigures> AgentSend(printersim::Simulator& sim, const Bytes& d
     std::fprintf(stderr, "bench_chanlib: AuCbtConnect gave 0x%08x\n", rc);
     return std::nullopt;
   }
-  std::vector<pid_t> others = OurProcesses("agentsvc");
+  const std::vector<pid_t> services = OurProcesses("agentsvc");
   const std::vector<pid_t> workers = OurProcesses("chanportNT");
-  if (others.size() != 1 || workers.size() != 1) {
+  if (services.size() != 1 || workers.size() != 1) {
     std::fprintf(stderr, "bench_chanlib: %zu services and %zu workers run, 1 each expected\n",
-                 others.size(), workers.size());
+                 services.size(), workers.size());
     return std::nullopt;
   }
-  others.push_back(workers[0]);
-  others.push_back(sim.pid());
 
-  Run run(sim, "p1", data, sha, others);
+  Run run(sim, "p1", data, sha, {services[0], workers[0], sim.pid()});
   for (std::size_t at = 0; at < data.size();) {
     const auto size =
         static_cast<std::int32_t>(std::min<std::size_t>(kAgentSendChunk, data.size() - at));
@@ -427,20 +432,57 @@ std::optional<AgentFigures> AgentSend(printersim::Simulator& sim, const Bytes& d
   return AgentFigures{*figures, workers[0]};
 }
 
-void Print(const char* name, const Figures& f) {
-  std::printf("%s=%.1f MB/s\n", name, f.mb_per_s);
-  std::printf("%s_cpu=%.2f s/GiB\n", name, f.cpu_per_gib);
+// One round of the three ways, each sending the same data.
+struct Round {
+  Figures raw, cbt, agent;
+  double worker_round_trip_us = 0;
+};
+
+std::optional<Round> RunRound(printersim::Simulator& sim, const Bytes& data,
+                              const std::string& sha) {
+  Round round;
+  const auto raw = RawWrite(sim, data, sha);
+  if (!raw) return std::nullopt;
+  round.raw = *raw;
+  const auto cbt = CbtSend(sim, data, sha);
+  if (!cbt) return std::nullopt;
+  round.cbt = cbt->send;
+  round.worker_round_trip_us = cbt->worker_round_trip_us;
+  // The next connect would otherwise meet this worker while it decides to end.
+  if (!WaitUntilGone(cbt->worker, kWorkerExitTimeout)) {
+    std::fprintf(stderr, "bench_chanlib: the idle worker did not end\n");
+    return std::nullopt;
+  }
+  const auto agent = AgentSend(sim, data, sha);
+  if (!agent) return std::nullopt;
+  round.agent = agent->send;
+  if (!WaitUntilGone(agent->worker, kWorkerExitTimeout)) {
+    std::fprintf(stderr, "bench_chanlib: the idle worker did not end\n");
+    return std::nullopt;
+  }
+  return round;
 }
 
-int Bench(std::size_t bytes) {
+// The median over the rounds of one figure.
+template <typename Of>
+double MedianOf(const std::vector<Round>& rounds, Of of) {
+  std::vector<double> samples;
+  for (const Round& round : rounds) samples.push_back(of(round));
+  return Median(std::move(samples));
+}
+
+int Bench(std::size_t bytes, int rounds) {
   // Before any thread starts: it forks.
   const auto events = tgx::bench::MeasureRoundTrips(kEventBlocks, kEventRoundTripsPerBlock);
   if (!events) {
     std::fprintf(stderr, "bench_chanlib: the event round trip failed\n");
     return 1;
   }
+  // An idle worker ends after its idle check, scaled down here: each round
+  // waits for its two workers to end.
+  ::setenv("TGX_TIMEOUT_DIVISOR", kTimeoutDivisor, 1);
 
-  const Bytes data = RandomBytes(bytes);
+  const Bytes data = RandomBytes(bytes / static_cast<std::size_t>(rounds));
   const std::string sha = printersim::JobSha256(data);
   std::string error;
   printersim::StartOptions options;
@@ -451,31 +493,32 @@ int Bench(std::size_t bytes) {
     return 1;
   }
 
-  const auto raw = RawWrite(*sim, data, sha);
-  if (!raw) return 1;
-  Print("raw_write", *raw);
-  const auto cbt = CbtSend(*sim, data, sha);
-  if (!cbt) return 1;
-  Print("cbt_send", cbt->send);
-  // The service would otherwise meet this worker while it decides to end.
-  if (!WaitUntilGone(cbt->worker, kWorkerExitTimeout)) {
-    std::fprintf(stderr, "bench_chanlib: the idle worker did not end\n");
-    return 1;
+  std::vector<Round> done;
+  for (int i = 0; i < rounds; ++i) {
+    const auto round = RunRound(*sim, data, sha);
+    if (!round) return 1;
+    done.push_back(*round);
   }
-  const auto agent = AgentSend(*sim, data, sha);
-  if (!agent) return 1;
-  Print("agentcli_send", agent->send);
-
-  std::printf("cbt_to_raw_ratio=%.2f x\n", cbt->send.mb_per_s / raw->mb_per_s);
-  std::printf("agentcli_to_raw_ratio=%.2f x\n", agent->send.mb_per_s / raw->mb_per_s);
+  const auto print = [&done](const char* name, Figures Round::*way) {
+    std::printf("%s=%.1f MB/s\n", name,
+                MedianOf(done, [way](const Round& r) { return (r.*way).mb_per_s; }));
+    std::printf("%s_cpu=%.2f s/GiB\n", name,
+                MedianOf(done, [way](const Round& r) { return (r.*way).cpu_per_gib; }));
+  };
+  print("raw_write", &Round::raw);
+  print("cbt_send", &Round::cbt);
+  print("agentcli_send", &Round::agent);
+  // Each round's ways met the same moment of the machine: the ratio is taken
+  // within a round.
+  std::printf("cbt_to_raw_ratio=%.2f x\n",
+              MedianOf(done, [](const Round& r) { return r.cbt.mb_per_s / r.raw.mb_per_s; }));
+  std::printf("agentcli_to_raw_ratio=%.2f x\n",
+              MedianOf(done, [](const Round& r) { return r.agent.mb_per_s / r.raw.mb_per_s; }));
   // Each run has checked the printer's length and SHA-256 of its job.
-  std::printf("verified=%zu bytes\n", 3 * data.size());
-  std::printf("worker_request_roundtrip_median=%.1f us\n", cbt->worker_round_trip_us);
+  std::printf("verified=%zu bytes\n", 3 * data.size() * done.size());
+  std::printf("worker_request_roundtrip_median=%.1f us\n",
+              MedianOf(done, [](const Round& r) { return r.worker_round_trip_us; }));
   std::printf("event_roundtrip_median=%.1f us\n", events->event_us);
-  // Leave nothing running behind the private runtime directory.
-  if (!WaitUntilGone(agent->worker, kWorkerExitTimeout)) {
-    std::fprintf(stderr, "bench_chanlib: the idle worker did not end\n");
-  }
   return 0;
 }
 
@@ -484,8 +527,14 @@ int Bench(std::size_t bytes) {
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::size_t mib = kDefaultMiB;
-  if (argc > 2 || (argc == 2 && (std::sscanf(argv[1], "%zu", &mib) != 1 || mib == 0))) {
-    std::fprintf(stderr, "usage: bench_chanlib [MiB]   (default %zu)\n", kDefaultMiB);
+  int rounds = kDefaultRounds;
+  if (argc > 3 || (argc >= 2 && (std::sscanf(argv[1], "%zu", &mib) != 1 || mib == 0)) ||
+      (argc == 3 && (std::sscanf(argv[2], "%d", &rounds) != 1 || rounds < 1 || rounds > 64))) {
+    std::fprintf(stderr,
+                 "usage: bench_chanlib [MiB [rounds]]   (default %zu MiB in %d rounds)\n"
+                 "Each way sends MiB in all, a share per round; the figures are the\n"
+                 "medians over the rounds.\n",
+                 kDefaultMiB, kDefaultRounds);
     return 2;
   }
   // In shared memory, where the runtime directory is by default: on a disk
@@ -494,7 +543,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_chanlib: no scratch directory\n");
     return 1;
   }
-  const int status = Bench(mib << 20);
+  const int status = Bench(mib << 20, rounds);
   tgx::test::RemoveScratch();
   return status;
 }

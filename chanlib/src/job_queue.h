@@ -30,7 +30,7 @@ class JobQueue {
   bool Start(SharedSet& set, int connection);
   // Appends what fits: the count appended, or the recorded sender failure.
   int Append(SharedSet& set, int connection, std::span<const std::uint8_t> data);
-  // Waits until the sender has taken bytes off the queue, at most
+  // Waits until the sender has emptied half of the queue, at most
   // `milliseconds`: what a caller whose send found the queue full does before
   // it returns.
   void AwaitRoom(DWORD milliseconds) const;
@@ -51,7 +51,7 @@ class JobQueue {
   Handle startedEvent_;  // manual-reset: the sender has its work buffer and runs
   Handle stopEvent_;     // manual-reset: send what remains, then end
   // Auto-reset, this process only: bytes were queued (the sender's pause ends
-  // early), bytes were sent (a full queue's caller goes on early).
+  // early), half of the queue is free (a full queue's caller goes on early).
   Handle dataQueued_;
   Handle roomMade_;
   std::uint32_t queueMutexNumber_ = 0;

@@ -76,7 +76,7 @@ int RunPortCommand(SharedSet& set, int port, PortCommandRecord& record) {
   // answer of a request given up on, not this one's.
   ResetEvent(set.done(port));
   SetEvent(set.wakeUp(port));
-  const DWORD waited = WaitForSingleObject(set.done(port), ScaledTimeout(kWorkerAnswerTimeoutMs));
+  const DWORD waited = SpinThenWait(set.done(port), ScaledTimeout(kWorkerAnswerTimeoutMs));
   if (waited != WAIT_OBJECT_0) return kWorkerTimeout;
   NamedMutexLock lock(set.portCommandsMutex());
   PortCommandRecord& shared = set.table().portCommand(port);

@@ -158,7 +158,7 @@ int RunWorker(int argc, const char* const* argv, chanlib::Family family) {
   SetEvent(objects.done);
 
   for (;;) {
-    const DWORD waited = WaitForSingleObject(objects.wakeUp, ScaledTimeout(kIdleCheckMs));
+    const DWORD waited = SpinThenWait(objects.wakeUp, ScaledTimeout(kIdleCheckMs));
     if (waited == WAIT_TIMEOUT) {
       if (!KeptAlive(*port)) break;
       continue;

@@ -35,8 +35,9 @@ long FutexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected, const t
                  FUTEX_BITSET_MATCH_ANY);
 }
 
-void FutexWake(std::atomic<std::uint32_t>& word, int count) {
-  syscall(SYS_futex, FutexWord(word), FUTEX_WAKE, count, nullptr, nullptr, 0);
+// Wakes up to `count` sleepers; the number woken.
+long FutexWake(std::atomic<std::uint32_t>& word, int count) {
+  return syscall(SYS_futex, FutexWord(word), FUTEX_WAKE, count, nullptr, nullptr, 0);
 }
 
 constexpr std::uint32_t kReleased = 1;  // bit 0 of a waiter entry
@@ -53,8 +54,9 @@ class EventObject final : public KernelObject {
     if (milliseconds != INFINITE) deadline = kobj::DeadlineAfter(milliseconds);
     const timespec* until = milliseconds == INFINITE ? nullptr : &deadline;
     if (!state_.manualReset) {
-      if (std::atomic<std::uint32_t>* entry = ClaimEntry()) {
-        return WaitOnEntry(*entry, WaitingEntry(), until);
+      const std::uint32_t waiting = WaitingEntry();
+      if (std::atomic<std::uint32_t>* entry = ClaimEntry(waiting)) {
+        return WaitOnEntry(*entry, waiting, until);
       }
     }
     return WaitOnState(until);
@@ -104,11 +106,10 @@ class EventObject final : public KernelObject {
   }
 
   // The entry of a waiter of this process not yet released.
-  static std::uint32_t WaitingEntry() { return static_cast<std::uint32_t>(getpid()) << 1; }
+  static std::uint32_t WaitingEntry() { return GetCurrentProcessId() << 1; }
 
-  // A free waiter entry, now the caller's; null when all are taken.
-  std::atomic<std::uint32_t>* ClaimEntry() {
-    const std::uint32_t waiting = WaitingEntry();
+  // A free waiter entry, now the caller's as `waiting`; null when all are taken.
+  std::atomic<std::uint32_t>* ClaimEntry(std::uint32_t waiting) {
     for (std::atomic<std::uint32_t>& entry : state_.waiterEntries) {
       std::uint32_t free = 0;
       if (entry.compare_exchange_strong(free, waiting)) return &entry;
@@ -160,13 +161,15 @@ class EventObject final : public KernelObject {
     for (std::atomic<std::uint32_t>& entry : state_.waiterEntries) {
       std::uint32_t waiting = entry.load();
       if (!IsWaiting(waiting)) continue;
+      if (!entry.compare_exchange_strong(waiting, waiting | kReleased)) continue;
+      // A waiter woken from its sleep has the release. One not asleep either
+      // is about to look at its entry and finds it released, or died waiting:
+      // only then is its process asked after, and the release taken back.
+      if (FutexWake(entry, 1) > 0) return true;
       const auto process = static_cast<pid_t>(waiting >> 1);
-      if (kill(process, 0) != 0 && errno == ESRCH) {
-        entry.compare_exchange_strong(waiting, 0);
-      } else if (entry.compare_exchange_strong(waiting, waiting | kReleased)) {
-        FutexWake(entry, 1);
-        return true;
-      }
+      if (kill(process, 0) == 0 || errno != ESRCH) return true;
+      std::uint32_t released = waiting | kReleased;
+      entry.compare_exchange_strong(released, 0);
     }
     return false;
   }

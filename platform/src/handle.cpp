@@ -1,6 +1,8 @@
 // Waiting on and closing handles of any kind.
 #include "tgx/handle.h"
 
+#include "kobj_spin.h"
+
 namespace tgx {
 
 DWORD KernelObject::Wait(DWORD) {
@@ -14,6 +16,16 @@ DWORD WaitForSingleObject(const Handle& handle, DWORD milliseconds) {
     return WAIT_FAILED;
   }
   return handle.get()->Wait(milliseconds);
+}
+
+DWORD SpinThenWait(const Handle& handle, DWORD milliseconds) {
+  DWORD result = WAIT_TIMEOUT;
+  const auto looked = [&] {
+    result = WaitForSingleObject(handle, 0);
+    return result != WAIT_TIMEOUT;
+  };
+  if (milliseconds != 0 && kobj::SpinUntil(looked)) return result;
+  return WaitForSingleObject(handle, milliseconds);
 }
 
 BOOL CloseHandle(Handle& handle) {

@@ -2,10 +2,12 @@
 #include "tgx/win32.h"
 
 #include <errno.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 
 namespace tgx {
@@ -68,7 +70,28 @@ void Sleep(DWORD milliseconds) {
   }
 }
 
-DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+namespace {
+
+// The process id, asked of the kernel once per process: event waits and
+// signals need it on every call. A child of fork learns its own at once.
+std::atomic<pid_t> g_processId{0};
+
+pid_t CachedProcessId() {
+  pid_t id = g_processId.load(std::memory_order_relaxed);
+  if (id != 0) return id;
+  static const bool registered = [] {
+    pthread_atfork(nullptr, nullptr, [] { g_processId.store(getpid()); });
+    return true;
+  }();
+  (void)registered;
+  id = getpid();
+  g_processId.store(id, std::memory_order_relaxed);
+  return id;
+}
+
+}  // namespace
+
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(CachedProcessId()); }
 DWORD GetCurrentThreadId() { return static_cast<DWORD>(syscall(SYS_gettid)); }
 
 DWORD ScaledTimeout(DWORD milliseconds) {

@@ -369,6 +369,30 @@ TEST(KernelObjects, AutoResetEventWakesOneWaiterPerSignal) {
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);  // every signal was taken
 }
 
+TEST(KernelObjects, AutoResetEventSignalIsNotLostToAWaiterKilledAsleep) {
+  Handle event = CreateEventA(nullptr, FALSE, FALSE, "Global\\orphan");
+  ASSERT_TRUE(event);
+  {
+    Helper waiter;
+    ASSERT_EQ(waiter.Call("open-event Global\\orphan"), Reply(0, ERROR_SUCCESS));
+    waiter.Send("wait 0 20000");
+    EXPECT_FALSE(waiter.Reply(kQuietMs));  // asleep on its entry
+    waiter.Kill();
+  }
+  // The dead waiter's entry is still there: the signal must stay with the event.
+  ASSERT_TRUE(SetEvent(event));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+  // And the entry is free again for a live waiter, who gets the next signal.
+  Helper next;
+  ASSERT_EQ(next.Call("open-event Global\\orphan"), Reply(0, ERROR_SUCCESS));
+  next.Send("wait 0 20000");
+  EXPECT_FALSE(next.Reply(kQuietMs));
+  ASSERT_TRUE(SetEvent(event));
+  EXPECT_EQ(next.Reply(), Reply(WAIT_OBJECT_0, ERROR_SUCCESS));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+}
+
 TEST(KernelObjects, AutoResetEventReleasesAWaiterPerSetEventInQuickSuccession) {
   Handle event = CreateEventA(nullptr, FALSE, FALSE, "Global\\burst");
   ASSERT_TRUE(event);
@@ -435,6 +459,36 @@ TEST(KernelObjects, AutoResetEventSignalRacingAWaiterGoingToSleepIsKept) {
   if (lost != 0) waiting.store(kRounds);  // let the setter finish
   setter.join();
   EXPECT_EQ(lost, 0);
+}
+
+TEST(KernelObjects, SpinThenWaitTakesEachSignalOnceAndTimesOut) {
+  Handle event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  ASSERT_TRUE(event);
+  ASSERT_TRUE(SetEvent(event));
+  EXPECT_EQ(SpinThenWait(event, 1000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);  // taken by the spin, once
+  EXPECT_EQ(SpinThenWait(event, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(SpinThenWait(event, 30), WAIT_TIMEOUT);
+
+  // A signal after the spin has given up still ends the wait.
+  std::thread setter([&event] {
+    Sleep(50);
+    SetEvent(event);
+  });
+  EXPECT_EQ(SpinThenWait(event, 20000), WAIT_OBJECT_0);
+  setter.join();
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+
+  // A mutex is owned once by the spinning wait.
+  Handle mutex = CreateMutexA(nullptr, FALSE, nullptr);
+  ASSERT_TRUE(mutex);
+  EXPECT_EQ(SpinThenWait(mutex, 1000), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_FALSE(ReleaseMutex(mutex));
+
+  Handle none;
+  EXPECT_EQ(SpinThenWait(none, 1000), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
 TEST(KernelObjects, ManualResetEventWakesAllUntilReset) {

@@ -39,6 +39,12 @@ class Handle {
 };
 
 DWORD WaitForSingleObject(const Handle& handle, DWORD milliseconds);
+// WaitForSingleObject for the answer to a request just handed to another
+// process (or for the next request of a steady stream): first looks for the
+// signal for some tens of microseconds on a machine of several processors,
+// which costs less than falling asleep and being woken when the answer is that
+// quick, then waits as usual.
+DWORD SpinThenWait(const Handle& handle, DWORD milliseconds);
 BOOL CloseHandle(Handle& handle);
 
 }  // namespace tgx
