@@ -23,6 +23,16 @@ function(tgx_add_gtest name)
                ENVIRONMENT "TGX_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
 endfunction()
 
+# tgx_fuzz_instrument(<library>)
+# With TGX_FUZZ, instruments a library that fuzz targets drive; whatever links it
+# (the fuzzers, and the programs built from it) links the sanitizer runtimes too.
+function(tgx_fuzz_instrument target)
+  if(TGX_FUZZ)
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined)
+    target_link_options(${target} PUBLIC -fsanitize=address,undefined)
+  endif()
+endfunction()
+
 # tgx_add_fuzzer(<name> LABEL <label> SOURCES ... [LIBS ...])
 # A libFuzzer target: <name>.cpp defines LLVMFuzzerTestOneInput. With TGX_FUZZ (clang)
 # it builds as a fuzzer; in every build it also builds as a GoogleTest program that
