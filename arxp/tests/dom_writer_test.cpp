@@ -123,16 +123,21 @@ TEST_F(DOMWriterTest, UnwritableFileFailsClearly) {
 namespace arxp {
 namespace {
 
+// The document as the parser writes it into a caller's UTF-16 buffer.
+std::u16string WrittenInUtf16(DOMParser& parser, Document* doc) {
+  char16_t buffer[256];
+  int length = sizeof buffer;
+  parser.write(doc, buffer, &length);
+  return buffer;
+}
+
 TEST(DOMWriterRoundTripTest, CharactersAParseWouldChangeAreReferenced) {
   DOMParser parser;
   parser.setFeature(sax_names::kExternalParameterEntities, false);  // no file "a\"b"
   Document* doc = parser.parse(u"<!DOCTYPE r SYSTEM 'a\"b'><r v='a&#9;b&#10;c&#13;'>x&#13;y</r>");
-  char16_t buffer[256];
-  int length = sizeof buffer;
-  parser.write(doc, buffer, &length);
-  EXPECT_EQ(std::u16string(buffer),
-            u"<!DOCTYPE r SYSTEM 'a\"b'><r v=\"a&#9;b&#10;c&#13;\">x&#13;y</r>");
-  Document* again = parser.parse(buffer);
+  const std::u16string written = WrittenInUtf16(parser, doc);
+  EXPECT_EQ(written, u"<!DOCTYPE r SYSTEM 'a\"b'><r v=\"a&#9;b&#10;c&#13;\">x&#13;y</r>");
+  Document* again = parser.parse(written.c_str());
   EXPECT_EQ(again->getDocumentElement()->getAttribute("v"),
             doc->getDocumentElement()->getAttribute("v"));
   EXPECT_EQ(again->getDocumentElement()->getFirstChild()->getNodeValue(),
@@ -147,12 +152,9 @@ TEST(DOMWriterRoundTripTest, AmpersandsOfEntityValuesThatStartNoReference) {
   DOMParser parser;
   Document* doc =
       parser.parse(u"<!DOCTYPE r [<!ENTITY e 'v&#38;a\u2600;w&#38;1;&\u540D;&#38;x'>]><r/>");
-  char16_t buffer[256];
-  int length = sizeof buffer;
-  parser.write(doc, buffer, &length);
-  EXPECT_EQ(std::u16string(buffer),
-            u"<!DOCTYPE r [<!ENTITY e \"v&#38;a\u2600;w&#38;1;&\u540D;&#38;x\">]><r/>");
-  Document* again = parser.parse(buffer);
+  const std::u16string written = WrittenInUtf16(parser, doc);
+  EXPECT_EQ(written, u"<!DOCTYPE r [<!ENTITY e \"v&#38;a\u2600;w&#38;1;&\u540D;&#38;x\">]><r/>");
+  Document* again = parser.parse(written.c_str());
   auto replacement = [](Document* d) {
     return static_cast<Entity*>(d->getDoctype()->getEntities()->getNamedItem("e"))
         ->getReplacementText();

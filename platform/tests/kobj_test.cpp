@@ -369,16 +369,19 @@ TEST(KernelObjects, AutoResetEventWakesOneWaiterPerSignal) {
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);  // every signal was taken
 }
 
+// Leaves behind the entry of a waiter killed while asleep on the named event.
+void KillWaiterAsleepOn(const std::string& name) {
+  Helper killed;
+  ASSERT_EQ(killed.Call("open-event " + name), Reply(0, ERROR_SUCCESS));
+  killed.Send("wait 0 20000");
+  EXPECT_FALSE(killed.Reply(kQuietMs));  // asleep
+  killed.Kill();
+}
+
 TEST(KernelObjects, AutoResetEventSignalIsNotLostToAWaiterKilledAsleep) {
   Handle event = CreateEventA(nullptr, FALSE, FALSE, "Global\\orphan");
   ASSERT_TRUE(event);
-  {
-    Helper waiter;
-    ASSERT_EQ(waiter.Call("open-event Global\\orphan"), Reply(0, ERROR_SUCCESS));
-    waiter.Send("wait 0 20000");
-    EXPECT_FALSE(waiter.Reply(kQuietMs));  // asleep on its entry
-    waiter.Kill();
-  }
+  KillWaiterAsleepOn("Global\\orphan");
   // The dead waiter's entry is still there: the signal must stay with the event.
   ASSERT_TRUE(SetEvent(event));
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
@@ -396,14 +399,7 @@ TEST(KernelObjects, AutoResetEventSignalIsNotLostToAWaiterKilledAsleep) {
 TEST(KernelObjects, AutoResetEventReleasesAWaiterPerSetEventInQuickSuccession) {
   Handle event = CreateEventA(nullptr, FALSE, FALSE, "Global\\burst");
   ASSERT_TRUE(event);
-  {
-    // A waiter killed asleep is no longer counted as waiting.
-    Helper killed;
-    ASSERT_EQ(killed.Call("open-event Global\\burst"), Reply(0, ERROR_SUCCESS));
-    killed.Send("wait 0 20000");
-    Sleep(300);
-    killed.Kill();
-  }
+  KillWaiterAsleepOn("Global\\burst");  // no longer counted as waiting
   Helper waiters[2];
   for (Helper& waiter : waiters) {
     ASSERT_EQ(waiter.Call("open-event Global\\burst"), Reply(0, ERROR_SUCCESS));
