@@ -4,16 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 
 #include "arxp/memory.h"
 #include "test_util.h"
+#include "tree_util.h"
 
 namespace arxp {
 namespace {
 
 using test::Ascii;
+using test::DomCode;
 
 Document* ParseText(DOMParser& parser, const std::u16string& text) {
   return parser.parse(text.c_str());
@@ -39,17 +40,6 @@ std::string Dump(const Node* node) {
   for (const Node* c = node->getFirstChild(); c; c = c->getNextSibling()) out += Dump(c);
   if (node->getNodeType() == Node::ELEMENT_NODE) out += "</>";
   return out;
-}
-
-int DomCode(const std::function<void()>& operation, std::string* message = nullptr) {
-  try {
-    operation();
-  } catch (const DOMException& e) {
-    EXPECT_EQ(e.getCode(), ARXPException::DOM_ERR);
-    if (message) *message = Ascii(e.getMessage());
-    return e.getDOMCode();
-  }
-  return 0;
 }
 
 TEST(DOMParserTest, BuildsTheTree) {
