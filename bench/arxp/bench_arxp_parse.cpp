@@ -20,7 +20,6 @@
 //
 //   bench_arxp_parse [--rounds=N] [--scale=DIVISOR] [--docs=a,b] [--parsers=a,b]
 #include <expat.h>
-#include <iconv.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <malloc.h>
@@ -145,21 +144,12 @@ void XMLCALL ExpatText(void* data, const XML_Char*, int length) {
 class ShiftJisForExpat {
  public:
   ShiftJisForExpat() : pairs_(0x10000, -1) {
-    iconv_t cd = iconv_open("UTF-16LE", "SHIFT_JIS");
     for (int lead = 0x81; lead <= 0xFC; ++lead) {
       if (!IsLead(lead)) continue;
       for (int trail = 0x40; trail <= 0xFC; ++trail) {
-        char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-        char16_t unit = 0;
-        char* in = pair;
-        std::size_t in_left = 2;
-        char* out = reinterpret_cast<char*>(&unit);
-        std::size_t out_left = sizeof unit;
-        if (iconv(cd, &in, &in_left, &out, &out_left) != static_cast<std::size_t>(-1))
-          pairs_[lead << 8 | trail] = unit;
+        if (const auto unit = bench::ShiftJisPair(lead, trail)) pairs_[lead << 8 | trail] = *unit;
       }
     }
-    iconv_close(cd);
   }
 
   static int XMLCALL Handler(void* self, const XML_Char* name, XML_Encoding* info) {

@@ -50,23 +50,13 @@ std::string Encode(const std::u16string& text, const char* encoding) {
 // The level-1 kanji of Shift_JIS (leads 0x89-0x97, which have no gaps), so that
 // every generated character exists in each encoding of the benchmark.
 std::vector<char16_t> Kanji() {
-  iconv_t cd = iconv_open("UTF-16LE", "SHIFT_JIS");
-  if (cd == reinterpret_cast<iconv_t>(-1)) Die("iconv_open");
   std::vector<char16_t> kanji;
   for (unsigned lead = 0x89; lead <= 0x97; ++lead) {
     for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
       if (trail == 0x7F) continue;
-      char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-      char16_t unit = 0;
-      char* in = pair;
-      std::size_t in_left = 2;
-      char* out = reinterpret_cast<char*>(&unit);
-      std::size_t out_left = sizeof unit;
-      if (iconv(cd, &in, &in_left, &out, &out_left) != static_cast<std::size_t>(-1))
-        kanji.push_back(unit);
+      if (const auto unit = ShiftJisPair(lead, trail)) kanji.push_back(*unit);
     }
   }
-  iconv_close(cd);
   return kanji;
 }
 
@@ -120,6 +110,21 @@ void AppendWords(std::u16string& out, Random& random, int count) {
 }
 
 }  // namespace
+
+std::optional<char16_t> ShiftJisPair(unsigned lead, unsigned trail) {
+  static const iconv_t cd = iconv_open("UTF-16LE", "SHIFT_JIS");
+  if (cd == reinterpret_cast<iconv_t>(-1)) Die("iconv_open");
+  char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+  char16_t unit = 0;
+  char* in = pair;
+  std::size_t in_left = sizeof pair;
+  char* out = reinterpret_cast<char*>(&unit);
+  std::size_t out_left = sizeof unit;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // no shift state carried over
+  if (iconv(cd, &in, &in_left, &out, &out_left) == static_cast<std::size_t>(-1))
+    return std::nullopt;
+  return unit;
+}
 
 std::string RecordDocument(std::size_t bytes) {
   Random random;

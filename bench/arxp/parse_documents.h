@@ -3,9 +3,13 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace bench {
+
+// iconv's UTF-16 unit for a two-byte Shift_JIS code; none when it has none.
+std::optional<char16_t> ShiftJisPair(unsigned lead, unsigned trail);
 
 // Records with attributes and short fields, pretty-printed; mostly ASCII with a
 // few accented and Japanese values. UTF-8.
