@@ -1,7 +1,6 @@
 #include "printersim/client.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -16,6 +15,8 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+#include "sha256.h"
 
 extern char** environ;
 
@@ -280,16 +281,9 @@ int Simulator::Stop() {
 }
 
 std::string JobSha256(std::span<const std::uint8_t> data) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr);
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned i = 0; i < length; ++i) {
-    hex.push_back(kHex[digest[i] >> 4]);
-    hex.push_back(kHex[digest[i] & 15]);
-  }
-  return hex;
+  Sha256 digest;
+  digest.Update(data);
+  return digest.HexDigest();
 }
 
 }  // namespace printersim

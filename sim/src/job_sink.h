@@ -8,27 +8,9 @@
 #include <span>
 #include <string>
 
-struct evp_md_ctx_st;
+#include "sha256.h"
 
 namespace printersim {
-
-class Sha256 {
- public:
-  Sha256();
-  ~Sha256();
-  Sha256(const Sha256&) = delete;
-  Sha256& operator=(const Sha256&) = delete;
-  void Update(std::span<const std::uint8_t> bytes);
-  void Reset();
-  // The digest of what was fed so far, in lower-case hex; the running state stays.
-  std::string HexDigest() const;
-
- private:
-  struct CtxDeleter {
-    void operator()(evp_md_ctx_st* ctx) const;
-  };
-  std::unique_ptr<evp_md_ctx_st, CtxDeleter> ctx_;
-};
 
 class JobSink {
  public:
