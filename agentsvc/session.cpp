@@ -240,7 +240,7 @@ void Session::CreateSocket(ClientLink& link, std::vector<std::uint8_t>& reply) {
   if (!api_) {
     r = result::kNoLibrary;
   } else if (socket_ == kNoSocket) {
-    const auto created = static_cast<std::int16_t>(api_->create_socket());
+    const std::uint16_t created = api_->create_socket();
     if (created == kNoSocket) {
       r = result::kChannelNotOpen;
     } else {
@@ -350,8 +350,8 @@ void Session::GetDataSize(ClientLink& link, std::vector<std::uint8_t>& reply) {
 void Session::SetTimeout(std::vector<std::uint8_t>& reply) {
   std::uint32_t r = ChannelReady();
   if (r == result::kSuccess) {
-    const auto receive = static_cast<int>(LoadU32(reply.data() + set_timeout::kReceiveTimeout));
-    const auto send = static_cast<int>(LoadU32(reply.data() + set_timeout::kSendTimeout));
+    const std::uint32_t receive = LoadU32(reply.data() + set_timeout::kReceiveTimeout);
+    const std::uint32_t send = LoadU32(reply.data() + set_timeout::kSendTimeout);
     if (api_->set_timeout(socket_, receive, send) != 1) r = result::kChannelCall;
   }
   SetMessageResult(reply.data(), r);
@@ -360,12 +360,12 @@ void Session::SetTimeout(std::vector<std::uint8_t>& reply) {
 void Session::GetTimeout(std::vector<std::uint8_t>& reply) {
   std::uint32_t r = ChannelReady();
   if (r == result::kSuccess) {
-    int receive = 0, send = 0;
+    std::uint32_t receive = 0, send = 0;
     if (api_->get_timeout(socket_, &receive, &send) != 1) {
       r = result::kChannelCall;
     } else {
-      StoreU32(reply.data() + get_timeout::kReceiveTimeout, static_cast<std::uint32_t>(receive));
-      StoreU32(reply.data() + get_timeout::kSendTimeout, static_cast<std::uint32_t>(send));
+      StoreU32(reply.data() + get_timeout::kReceiveTimeout, receive);
+      StoreU32(reply.data() + get_timeout::kSendTimeout, send);
     }
   }
   SetMessageResult(reply.data(), r);
@@ -379,17 +379,16 @@ void Session::GetChannelCapability(std::span<const std::uint8_t> request,
     // Both lengths are limited to the message's data areas, so the channel
     // library never reads or writes beyond them.
     const std::uint32_t input_length = LoadU32(request.data() + cap::kInputLength);
-    const auto capacity = static_cast<int>(std::min<std::uint32_t>(
-        LoadU32(request.data() + cap::kOutputCapacity), cap::kDataCapacity));
+    const std::uint32_t capacity =
+        std::min<std::uint32_t>(LoadU32(request.data() + cap::kOutputCapacity), cap::kDataCapacity);
     std::uint32_t returned = 0;
     if (input_length > cap::kDataCapacity ||
         api_->get_channel_capability(socket_, LoadU32(request.data() + cap::kControlCode),
-                                     request.data() + cap::kInput, static_cast<int>(input_length),
+                                     request.data() + cap::kInput, input_length,
                                      reply.data() + cap::kOutput, capacity, &returned) != 0) {
       r = result::kParameter;
     } else {
-      StoreU32(reply.data() + cap::kOutputLength,
-               std::min(returned, static_cast<std::uint32_t>(capacity)));
+      StoreU32(reply.data() + cap::kOutputLength, std::min(returned, capacity));
     }
   }
   SetMessageResult(reply.data(), r);

@@ -97,8 +97,8 @@ class Session {
   TickSource ticks_;
 
   // Channel state.
-  static constexpr int kNoSocket = -1;
-  int socket_ = kNoSocket;
+  static constexpr std::uint16_t kNoSocket = 0xFFFF;
+  std::uint16_t socket_ = kNoSocket;
   std::uint8_t socket_id_ = 0;
   bool connected_ = false;
   std::uint32_t connect_result_ = result::kChannelNotOpen;

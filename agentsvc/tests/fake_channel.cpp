@@ -15,23 +15,23 @@ std::uint16_t CreateSocket() {
   Log("CreateSocket");
   return g_fake.create_result;
 }
-int Bind(int, void*) {
+int Bind(std::uint16_t, void*) {
   Log("Bind");
   return g_fake.bind_result;
 }
-int GetSocketId(int) {
+int GetSocketId(std::uint16_t) {
   Log("GetSocketID");
   return g_fake.socket_id;
 }
-int Connect(int, void*) {
+int Connect(std::uint16_t, const void*) {
   Log("Connect");
   return g_fake.connect_result;
 }
-int CloseSocket(int) {
+int CloseSocket(std::uint16_t) {
   Log("CloseSocket");
   return 0;
 }
-int Recv(int, void* buffer, int length) {
+int Recv(std::uint16_t, void* buffer, int length) {
   Log("Recv");
   if (g_fake.recv_error) return g_fake.recv_error;
   const auto n = std::min(g_fake.held.size(), static_cast<std::size_t>(length));
@@ -39,7 +39,7 @@ int Recv(int, void* buffer, int length) {
   g_fake.held.erase(g_fake.held.begin(), g_fake.held.begin() + static_cast<std::ptrdiff_t>(n));
   return static_cast<int>(n);
 }
-int Send(int, const void* buffer, int length) {
+int Send(std::uint16_t, const void* buffer, int length) {
   Log("Send");
   int taken = length;
   if (!g_fake.send_results.empty()) {
@@ -53,40 +53,40 @@ int Send(int, const void* buffer, int length) {
   }
   return taken;
 }
-int GetDataSize(int, int mode) {
+int GetDataSize(std::uint16_t, int mode) {
   Log("GetDataSizeInSocket(" + std::to_string(mode) + ")");
   if (g_fake.data_size_error) return g_fake.data_size_error;
   return static_cast<int>(g_fake.held.size());
 }
-int GetChannelCapability(int, std::uint32_t, const void*, int, void* output, int output_length,
-                         std::uint32_t* returned) {
+int GetChannelCapability(std::uint16_t, std::uint32_t, const void*, std::uint32_t, void* output,
+                         std::uint32_t output_length, std::uint32_t* returned) {
   Log("GetChannelCapability");
   const auto n = std::min(g_fake.capability_output.size(), static_cast<std::size_t>(output_length));
   std::memcpy(output, g_fake.capability_output.data(), n);
   *returned = static_cast<std::uint32_t>(n);
   return g_fake.capability_result;
 }
-int SetTimeout(int, int receive, int send) {
+int SetTimeout(std::uint16_t, std::uint32_t receive, std::uint32_t send) {
   Log("SetTimeout(" + std::to_string(receive) + "," + std::to_string(send) + ")");
   return g_fake.set_timeout_result;
 }
-int GetTimeout(int, int* receive, int* send) {
+int GetTimeout(std::uint16_t, std::uint32_t* receive, std::uint32_t* send) {
   Log("GetTimeout");
   *receive = g_fake.receive_timeout;
   *send = g_fake.send_timeout;
   return g_fake.get_timeout_result;
 }
-int GetPacketSize(int, std::uint16_t* sending, std::uint16_t* receiving) {
+int GetPacketSize(std::uint16_t, std::uint16_t* sending, std::uint16_t* receiving) {
   Log("GetPacketSizeFromSocket");
   *sending = g_fake.sending_size;
   *receiving = g_fake.receiving_size;
   return g_fake.packet_size_result;
 }
-int CheckOpenedJobCh(int) {
+int CheckOpenedJobCh(std::uint16_t) {
   Log("CheckOpenedJobCH");
   return g_fake.job_open;
 }
-int JobCancel(int) {
+int JobCancel(std::uint16_t) {
   Log("JobCancel");
   return 0;
 }

@@ -22,8 +22,8 @@ struct FakeChannel {
   std::uint16_t receiving_size = 518;
   int set_timeout_result = 1;
   int get_timeout_result = 1;
-  int receive_timeout = 5000;
-  int send_timeout = 5000;
+  std::uint32_t receive_timeout = 5000;
+  std::uint32_t send_timeout = 5000;
   int job_open = 0;
   int capability_result = 0;
   std::vector<std::uint8_t> capability_output;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "chanlib/cbt.h"
 #include "tgx/device_packet.h"
 
 namespace {
@@ -29,8 +30,8 @@ constexpr std::uint16_t kNotifyTrigger = 0x7F;
 struct SocketState {
   bool open = false;
   std::vector<std::uint8_t> held;  // what the printer sent, not yet received
-  int receive_timeout = 5000;
-  int send_timeout = 5000;
+  std::uint32_t receive_timeout = 5000;
+  std::uint32_t send_timeout = 5000;
 };
 
 std::mutex g_lock;
@@ -120,20 +121,20 @@ std::uint16_t CBT_CreateSocket() {
   return 0xFFFF;
 }
 
-int CBT_Bind(int s, void* bind_info) {
+int CBT_Bind(std::uint16_t s, void* bind_info) {
   std::lock_guard<std::mutex> guard(g_lock);
   const auto* info = static_cast<const char*>(bind_info);
   Log("Bind " + std::to_string(s) + " " + std::string(info + 4, strnlen(info + 4, 20)));
   return Valid(s) ? static_cast<int>(Scripted("bind", 0)) : -1;
 }
 
-int CBT_GetSocketID(int s) {
+int CBT_GetSocketID(std::uint16_t s) {
   std::lock_guard<std::mutex> guard(g_lock);
   Log("GetSocketID " + std::to_string(s));
   return Valid(s) ? 0x100 + s + 1 : -1;
 }
 
-int CBT_Connect(int s, void* connect_info) {
+int CBT_Connect(std::uint16_t s, const void* connect_info) {
   std::lock_guard<std::mutex> guard(g_lock);
   LoadScript();
   const auto* info = static_cast<const std::uint8_t*>(connect_info);
@@ -141,7 +142,7 @@ int CBT_Connect(int s, void* connect_info) {
   return Valid(s) ? static_cast<int>(Scripted("connect", 0)) : -1;
 }
 
-int CBT_CloseSocket(int s) {
+int CBT_CloseSocket(std::uint16_t s) {
   std::lock_guard<std::mutex> guard(g_lock);
   Log("CloseSocket " + std::to_string(s));
   if (!Valid(s)) return -1;
@@ -149,7 +150,7 @@ int CBT_CloseSocket(int s) {
   return 0;
 }
 
-int CBT_Recv(int s, void* buffer, int length) {
+int CBT_Recv(std::uint16_t s, void* buffer, int length) {
   std::lock_guard<std::mutex> guard(g_lock);
   if (!Valid(s) || length < 0) return -1;
   auto& held = g_sockets[s].held;
@@ -160,7 +161,7 @@ int CBT_Recv(int s, void* buffer, int length) {
   return static_cast<int>(n);
 }
 
-int CBT_Send(int s, const void* buffer, int length) {
+int CBT_Send(std::uint16_t s, const void* buffer, int length) {
   std::lock_guard<std::mutex> guard(g_lock);
   if (!Valid(s) || length < 0) return -1;
   const long limit = Scripted("send_limit", -1);
@@ -172,24 +173,25 @@ int CBT_Send(int s, const void* buffer, int length) {
   return taken;
 }
 
-int CBT_GetDataSizeInSocket(int s, int mode) {
+int CBT_GetDataSizeInSocket(std::uint16_t s, int mode) {
   std::lock_guard<std::mutex> guard(g_lock);
   if (Scripted("log_polls", 1)) Log("GetDataSizeInSocket " + std::to_string(mode));
   return Valid(s) ? static_cast<int>(g_sockets[s].held.size()) : -1;
 }
 
-int CBT_GetChannelCapability(int s, std::uint32_t code, const void* input, int input_length,
-                             void* output, int output_length, std::uint32_t* returned) {
+int CBT_GetChannelCapability(std::uint16_t s, std::uint32_t code, const void* input,
+                             std::uint32_t input_length, void* output, std::uint32_t output_length,
+                             std::uint32_t* returned) {
   std::lock_guard<std::mutex> guard(g_lock);
   Log("GetChannelCapability " + std::to_string(code));
   if (!Valid(s)) return -8;
-  const int n = std::min(input_length, output_length);
-  std::memcpy(output, input, static_cast<std::size_t>(n));
-  *returned = static_cast<std::uint32_t>(n);
+  const std::uint32_t n = std::min(input_length, output_length);
+  std::memcpy(output, input, n);
+  *returned = n;
   return 0;
 }
 
-int CBT_SetTimeout(int s, int receive_ms, int send_ms) {
+int CBT_SetTimeout(std::uint16_t s, std::uint32_t receive_ms, std::uint32_t send_ms) {
   std::lock_guard<std::mutex> guard(g_lock);
   Log("SetTimeout " + std::to_string(receive_ms) + " " + std::to_string(send_ms));
   if (!Valid(s)) return 0;
@@ -198,7 +200,7 @@ int CBT_SetTimeout(int s, int receive_ms, int send_ms) {
   return 1;
 }
 
-int CBT_GetTimeout(int s, int* receive_ms, int* send_ms) {
+int CBT_GetTimeout(std::uint16_t s, std::uint32_t* receive_ms, std::uint32_t* send_ms) {
   std::lock_guard<std::mutex> guard(g_lock);
   if (!Valid(s)) return 0;
   *receive_ms = g_sockets[s].receive_timeout;
@@ -206,7 +208,7 @@ int CBT_GetTimeout(int s, int* receive_ms, int* send_ms) {
   return 1;
 }
 
-int CBT_GetPacketSizeFromSocket(int s, std::uint16_t* sending, std::uint16_t* receiving) {
+int CBT_GetPacketSizeFromSocket(std::uint16_t s, std::uint16_t* sending, std::uint16_t* receiving) {
   std::lock_guard<std::mutex> guard(g_lock);
   Log("GetPacketSizeFromSocket " + std::to_string(s));
   if (!Valid(s)) return -1;
@@ -215,13 +217,13 @@ int CBT_GetPacketSizeFromSocket(int s, std::uint16_t* sending, std::uint16_t* re
   return 0;
 }
 
-int CBT_CheckOpenedJobCH(int s) {
+int CBT_CheckOpenedJobCH(std::uint16_t s) {
   std::lock_guard<std::mutex> guard(g_lock);
   return Valid(s) ? static_cast<int>(Scripted("job_open", 0)) : 0;
 }
 
 #ifndef TGX_TEST_NO_JOB_CANCEL
-int CBT_JobCancel(int s) {
+int CBT_JobCancel(std::uint16_t s) {
   std::lock_guard<std::mutex> guard(g_lock);
   Log("JobCancel " + std::to_string(s));
   return 0;

@@ -412,7 +412,7 @@ int CBT_GetDataSizeInSocket(std::uint16_t socket, int mode) {
   return pending < 0 ? kProtocolFailure : pending;
 }
 
-int CBT_GetChannelCapability(std::uint16_t socket, std::uint32_t controlCode, void* input,
+int CBT_GetChannelCapability(std::uint16_t socket, std::uint32_t controlCode, const void* input,
                              std::uint32_t inputLength, void* output, std::uint32_t outputLength,
                              std::uint32_t* bytesReturned) {
   SharedSet* set = TheLibrary().set();

@@ -29,21 +29,21 @@ struct Script {
 } g;
 
 std::uint16_t CreateSocket() { return g.Pick(8) == 0 ? 0xFFFF : 2; }
-int Bind(int, void*) { return g.Pick(8) == 0 ? -1 : 0; }
-int GetSocketId(int) { return 7; }
-int Connect(int, void*) {
+int Bind(std::uint16_t, void*) { return g.Pick(8) == 0 ? -1 : 0; }
+int GetSocketId(std::uint16_t) { return 7; }
+int Connect(std::uint16_t, const void*) {
   static constexpr int kResults[] = {0, 1, 2, -50, -51, -402, -999, 0};
   return kResults[g.Pick(8)];
 }
-int CloseSocket(int) { return 0; }
-int Recv(int, void* buffer, int length) {
+int CloseSocket(std::uint16_t) { return 0; }
+int Recv(std::uint16_t, void* buffer, int length) {
   if (g.Pick(16) == 0) return -25;
   const auto n = std::min(g.held.size(), static_cast<std::size_t>(length));
   std::memcpy(buffer, g.held.data(), n);
   g.held.erase(g.held.begin(), g.held.begin() + static_cast<std::ptrdiff_t>(n));
   return static_cast<int>(n);
 }
-int Send(int, const void*, int length) {
+int Send(std::uint16_t, const void*, int length) {
   switch (g.Pick(8)) {
     case 0: return -1;
     case 1: return 0;
@@ -51,30 +51,33 @@ int Send(int, const void*, int length) {
     default: return length;
   }
 }
-int GetDataSize(int, int) { return g.Pick(16) == 0 ? -1 : static_cast<int>(g.held.size()); }
-int GetChannelCapability(int, std::uint32_t, const void* input, int input_length, void* output,
-                         int output_length, std::uint32_t* returned) {
-  if (input_length < 0 || input_length > 1024 || output_length < 0 || output_length > 1024) {
+int GetDataSize(std::uint16_t, int) {
+  return g.Pick(16) == 0 ? -1 : static_cast<int>(g.held.size());
+}
+int GetChannelCapability(std::uint16_t, std::uint32_t, const void* input,
+                         std::uint32_t input_length, void* output, std::uint32_t output_length,
+                         std::uint32_t* returned) {
+  if (input_length > 1024 || output_length > 1024) {
     std::abort();  // the service must keep both within the message's data areas
   }
   std::vector<std::uint8_t> probe(static_cast<const std::uint8_t*>(input),
                                   static_cast<const std::uint8_t*>(input) + input_length);
-  std::memset(output, 0xAB, static_cast<std::size_t>(output_length));
-  *returned = static_cast<std::uint32_t>(output_length) + static_cast<std::uint32_t>(g.Pick(4));
+  std::memset(output, 0xAB, output_length);
+  *returned = output_length + static_cast<std::uint32_t>(g.Pick(4));
   return g.Pick(4) == 0 ? -8 : 0;
 }
-int SetTimeout(int, int, int) { return g.Pick(4) == 0 ? 0 : 1; }
-int GetTimeout(int, int* r, int* s) {
+int SetTimeout(std::uint16_t, std::uint32_t, std::uint32_t) { return g.Pick(4) == 0 ? 0 : 1; }
+int GetTimeout(std::uint16_t, std::uint32_t* r, std::uint32_t* s) {
   *r = *s = 100;
   return g.Pick(4) == 0 ? 0 : 1;
 }
-int GetPacketSize(int, std::uint16_t* s, std::uint16_t* r) {
+int GetPacketSize(std::uint16_t, std::uint16_t* s, std::uint16_t* r) {
   *s = static_cast<std::uint16_t>(g.Pick(256) * 20);
   *r = static_cast<std::uint16_t>(g.Pick(256));
   return g.Pick(4) == 0 ? -8 : 0;
 }
-int CheckOpenedJobCh(int) { return g.Pick(2); }
-int JobCancel(int) { return 0; }
+int CheckOpenedJobCh(std::uint16_t) { return g.Pick(2); }
+int JobCancel(std::uint16_t) { return 0; }
 
 constexpr ChannelApi kApi = {CreateSocket,         Bind,       GetSocketId, Connect,
                              CloseSocket,          Recv,       Send,        GetDataSize,

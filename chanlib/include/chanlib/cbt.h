@@ -17,7 +17,7 @@ int CBT_CloseSocket(std::uint16_t socket);
 int CBT_Recv(std::uint16_t socket, void* buffer, int length);
 int CBT_Send(std::uint16_t socket, const void* buffer, int length);
 int CBT_GetDataSizeInSocket(std::uint16_t socket, int mode);
-int CBT_GetChannelCapability(std::uint16_t socket, std::uint32_t controlCode, void* input,
+int CBT_GetChannelCapability(std::uint16_t socket, std::uint32_t controlCode, const void* input,
                              std::uint32_t inputLength, void* output, std::uint32_t outputLength,
                              std::uint32_t* bytesReturned);
 void CBT_EnumChannel();
