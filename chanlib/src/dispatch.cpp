@@ -1,9 +1,9 @@
 #include "chanlib/dispatch.h"
 
 #include "chanlib/credit.h"
-#include "chanlib/packet.h"
 #include "chanlib/result_codes.h"
 #include "chanlib/ring.h"
+#include "tgx/wire/packet_1284.h"
 
 namespace tgx::chanlib {
 namespace {

@@ -442,8 +442,8 @@ int OpenDataChannel(SharedSet& set, int port, std::uint8_t primarySocket,
   }
   const auto answer = DecodeTransaction<OpenChannelReply>(reply);
   if (!answer) return kOpenChannelOther;
-  if (answer->result == kResultChannelRefused3) return kChannelRefused3;
-  if (answer->result == kResultChannelRefused7) return kChannelRefused7;
+  if (answer->result == kResultInsufficientResources) return kChannelRefused3;
+  if (answer->result == kResultChannelUnavailable) return kChannelRefused7;
   if (answer->result != kResultSuccess) return kOpenChannelOther;
   // A packet size that leaves no room for data could never carry anything.
   if (answer->sendPacketSize <= kPacketHeaderSize || answer->recvPacketSize <= kPacketHeaderSize) {

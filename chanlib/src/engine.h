@@ -8,10 +8,13 @@
 #include <string_view>
 #include <vector>
 
-#include "chanlib/packet.h"
 #include "shared_set.h"
+#include "tgx/wire/packet_1284.h"
 
 namespace tgx::chanlib {
+
+// The packets of the printer wire, by their names.
+using namespace tgx::wire;
 
 inline constexpr DWORD kTransactionQuietMs = 500;
 inline constexpr int kTransactionEmptyReads = 4;

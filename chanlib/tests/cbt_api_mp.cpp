@@ -19,6 +19,8 @@
 namespace tgx::chanlib {
 namespace {
 
+using namespace tgx::wire;
+
 using testing::FakePrinter;
 
 // Failure waits in seconds, not minutes.
@@ -192,7 +194,7 @@ TEST(CbtApi, RawPrinterGetsRawData) {
 TEST(CbtApi, RefusalsAndBadArguments) {
   ASSERT_TRUE(kScaledTimeouts);
   FakePrinter printer("USB004", "CMD:1284.4;");
-  printer.openResult = kResultChannelRefused3;
+  printer.openResult = kResultInsufficientResources;
   printer.Start();
   Cbt cbt("libchanlibNT.so");
   cbt.EnumChannel();

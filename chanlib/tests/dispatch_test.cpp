@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "chanlib/packet.h"
 #include "chanlib/result_codes.h"
 #include "chanlib/ring.h"
 #include "memory_port.h"
+#include "tgx/wire/packet_1284.h"
 
 namespace tgx::chanlib {
 namespace {

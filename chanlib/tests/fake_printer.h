@@ -19,9 +19,12 @@
 #include <thread>
 #include <vector>
 
-#include "chanlib/packet.h"
+#include "tgx/wire/packet_1284.h"
 
 namespace tgx::chanlib::testing {
+
+// The packets of the printer wire, by their names.
+using namespace tgx::wire;
 
 class FakePrinter {
  public:

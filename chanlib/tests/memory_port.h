@@ -10,10 +10,13 @@
 #include <vector>
 
 #include "chanlib/dispatch.h"
-#include "chanlib/packet.h"
 #include "chanlib/shared_layout.h"
+#include "tgx/wire/packet_1284.h"
 
 namespace tgx::chanlib::testing {
+
+// The packets of the printer wire, by their names.
+using namespace tgx::wire;
 
 class MemoryPort : public PortChannels {
  public:

@@ -27,7 +27,7 @@ class BodyReader {
 class Builder {
  public:
   Builder(std::uint8_t code, std::uint8_t credit) : credit_(credit) {
-    bytes_.resize(kHeaderSize);
+    bytes_.resize(kPacketHeaderSize);
     bytes_.push_back(code);
   }
   Builder& U8(std::uint8_t v) {
@@ -49,6 +49,11 @@ class Builder {
   std::uint8_t credit_;
   std::vector<std::uint8_t> bytes_;
 };
+
+template <class Body>
+constexpr std::uint16_t Length() {
+  return tgx::wire::kTransactionLength<Body>;
+}
 
 constexpr std::uint8_t Code(Command c) { return static_cast<std::uint8_t>(c); }
 constexpr std::uint8_t ReplyCode(Command c) {
@@ -72,19 +77,19 @@ void WriteHeader(std::uint8_t* bytes, const Header& header) {
 
 std::optional<std::uint16_t> FixedLength(std::uint8_t code) {
   switch (code) {
-    case Code(Command::kInit): return kInitLength;
-    case ReplyCode(Command::kInit): return kInitReplyLength;
-    case Code(Command::kOpenChannel): return kOpenChannelLength;
-    case ReplyCode(Command::kOpenChannel): return kOpenChannelReplyLength;
-    case Code(Command::kCloseChannel): return kCloseChannelLength;
-    case ReplyCode(Command::kCloseChannel): return kCloseChannelReplyLength;
-    case Code(Command::kCredit): return kCreditLength;
-    case ReplyCode(Command::kCredit): return kCreditReplyLength;
-    case Code(Command::kCreditRequest): return kCreditRequestLength;
-    case ReplyCode(Command::kCreditRequest): return kCreditRequestReplyLength;
-    case Code(Command::kExit): return kExitLength;
-    case ReplyCode(Command::kExit): return kExitReplyLength;
-    case Code(Command::kError): return kErrorLength;
+    case Code(Command::kInit): return Length<tgx::wire::InitCommand>();
+    case ReplyCode(Command::kInit): return Length<tgx::wire::InitReply>();
+    case Code(Command::kOpenChannel): return Length<tgx::wire::OpenChannelCommand>();
+    case ReplyCode(Command::kOpenChannel): return Length<tgx::wire::OpenChannelReply>();
+    case Code(Command::kCloseChannel): return Length<tgx::wire::CloseChannelCommand>();
+    case ReplyCode(Command::kCloseChannel): return Length<tgx::wire::CloseChannelReply>();
+    case Code(Command::kCredit): return Length<tgx::wire::CreditCommand>();
+    case ReplyCode(Command::kCredit): return Length<tgx::wire::CreditReply>();
+    case Code(Command::kCreditRequest): return Length<tgx::wire::CreditRequestCommand>();
+    case ReplyCode(Command::kCreditRequest): return Length<tgx::wire::CreditRequestReply>();
+    case Code(Command::kExit): return Length<tgx::wire::ExitCommand>();
+    case ReplyCode(Command::kExit): return Length<tgx::wire::ExitReply>();
+    case Code(Command::kError): return Length<tgx::wire::ErrorNotice>();
     default: return std::nullopt;
   }
 }
@@ -261,10 +266,10 @@ std::vector<std::uint8_t> Encode(const Error& m, std::uint8_t credit) {
 
 std::vector<std::uint8_t> EncodeData(std::uint8_t primary_socket, std::uint8_t secondary_socket,
                                      std::uint8_t credit, std::span<const std::uint8_t> payload) {
-  std::vector<std::uint8_t> bytes(kHeaderSize + payload.size());
+  std::vector<std::uint8_t> bytes(kPacketHeaderSize + payload.size());
   WriteHeader(bytes.data(), Header{primary_socket, secondary_socket,
                                    static_cast<std::uint16_t>(bytes.size()), credit, 0});
-  std::copy(payload.begin(), payload.end(), bytes.begin() + kHeaderSize);
+  std::copy(payload.begin(), payload.end(), bytes.begin() + kPacketHeaderSize);
   return bytes;
 }
 
@@ -292,7 +297,7 @@ std::string CommandName(std::uint8_t code) {
 
 std::string DescribePacket(std::span<const std::uint8_t> packet) {
   char buf[160];
-  if (packet.size() < kHeaderSize) {
+  if (packet.size() < kPacketHeaderSize) {
     std::snprintf(buf, sizeof buf, "broken: %zu bytes, shorter than a header", packet.size());
     return buf;
   }
@@ -309,7 +314,7 @@ std::string DescribePacket(std::span<const std::uint8_t> packet) {
     text += buf;
   }
   if (h.primary_socket != kTransactionSocket || h.secondary_socket != kTransactionSocket) {
-    std::snprintf(buf, sizeof buf, " data %zu bytes", packet.size() - kHeaderSize);
+    std::snprintf(buf, sizeof buf, " data %zu bytes", packet.size() - kPacketHeaderSize);
     return text + buf;
   }
   if (packet.size() <= kCommandOffset) return text + " empty";

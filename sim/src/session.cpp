@@ -108,9 +108,9 @@ void Session::FromHostPackets(std::span<const std::uint8_t> bytes) {
       offset += n;
       continue;
     }
-    if (remaining < packet::kHeaderSize) break;
+    if (remaining < packet::kPacketHeaderSize) break;
     const packet::Header header = packet::ReadHeader(&data[offset]);
-    if (header.length < packet::kHeaderSize) {
+    if (header.length < packet::kPacketHeaderSize) {
       // Nothing tells where the next packet starts: drop what is buffered.
       printer_.Violation("short_length", "packet length " + std::to_string(header.length));
       SendError(packet::kErrorMalformedHeader);
@@ -151,7 +151,7 @@ void Session::HandlePacket(std::span<const std::uint8_t> bytes) {
       channel != nullptr ? channel->counters : CountersFor(header.secondary_socket);
   ++packets_in_;
   ++*counted.packets_in;
-  *counted.bytes_in += bytes.size() - packet::kHeaderSize;
+  *counted.bytes_in += bytes.size() - packet::kPacketHeaderSize;
   if (header.control != 0) {
     printer_.Violation("bad_control", "control byte " + std::to_string(header.control));
     return;
@@ -189,7 +189,7 @@ void Session::HandlePacket(std::span<const std::uint8_t> bytes) {
     HandleTransaction(bytes);
   } else {
     const ChannelKey key{header.primary_socket, header.secondary_socket};
-    HandleData(*channel, bytes.subspan(packet::kHeaderSize));
+    HandleData(*channel, bytes.subspan(packet::kPacketHeaderSize));
     // Handling may have closed the channel (a fault); look it up again.
     if (Channel* still = FindChannel(key)) FlushChannel(*still);
   }
@@ -236,14 +236,14 @@ void Session::HandleCommand(std::uint8_t code, std::span<const std::uint8_t> byt
       const packet::Init init = packet::DecodeInit(bytes);
       const auto wanted = printer_.config().revision;
       if (wanted && init.revision != *wanted) {
-        SendReply(packet::Encode(packet::InitReply{packet::kResultRevisionNotSupported, *wanted},
+        SendReply(packet::Encode(packet::InitReply{packet::kResultRevisionUnsupported, *wanted},
                                  kTransactionCredit));
         return;
       }
       Reset();
       initialized_ = true;
-      SendReply(
-          packet::Encode(packet::InitReply{packet::kResultOk, init.revision}, kTransactionCredit));
+      SendReply(packet::Encode(packet::InitReply{packet::kResultSuccess, init.revision},
+                               kTransactionCredit));
       return;
     }
     case Code(Command::kOpenChannel):
@@ -254,20 +254,20 @@ void Session::HandleCommand(std::uint8_t code, std::span<const std::uint8_t> byt
       const ChannelKey key{ref.primary_socket, ref.secondary_socket};
       const bool open = FindChannel(key) != nullptr;
       if (open) CloseChannel(key);
-      SendReply(
-          packet::EncodeCloseChannelReply({open ? packet::kResultOk : packet::kResultChannelNotOpen,
-                                           ref.primary_socket, ref.secondary_socket},
-                                          kTransactionCredit));
+      SendReply(packet::EncodeCloseChannelReply(
+          {open ? packet::kResultSuccess : packet::kResultUnknownChannel, ref.primary_socket,
+           ref.secondary_socket},
+          kTransactionCredit));
       return;
     }
     case Code(Command::kCredit): {
       const packet::Credit credit = packet::DecodeCredit(bytes);
       Channel* channel = FindChannel({credit.primary_socket, credit.secondary_socket});
       if (channel != nullptr) channel->printer_credit += credit.credit;
-      SendReply(
-          packet::EncodeCreditReply({channel ? packet::kResultOk : packet::kResultChannelNotOpen,
-                                     credit.primary_socket, credit.secondary_socket},
-                                    kTransactionCredit));
+      SendReply(packet::EncodeCreditReply(
+          {channel ? packet::kResultSuccess : packet::kResultUnknownChannel, credit.primary_socket,
+           credit.secondary_socket},
+          kTransactionCredit));
       if (channel != nullptr) FlushChannel(*channel);
       return;
     }
@@ -286,15 +286,16 @@ void Session::HandleCommand(std::uint8_t code, std::span<const std::uint8_t> byt
         printer_.counters().Add("credit.granted", grant);
       }
       SendReply(packet::Encode(
-          packet::CreditRequestReply{channel ? packet::kResultOk : packet::kResultChannelNotOpen,
-                                     request.primary_socket, request.secondary_socket, grant},
+          packet::CreditRequestReply{
+              channel ? packet::kResultSuccess : packet::kResultUnknownChannel,
+              request.primary_socket, request.secondary_socket, grant},
           kTransactionCredit));
       return;
     }
     case Code(Command::kExit):
       Reset();
       initialized_ = false;
-      SendReply(packet::Encode(packet::ExitReply{packet::kResultOk}, kTransactionCredit));
+      SendReply(packet::Encode(packet::ExitReply{packet::kResultSuccess}, kTransactionCredit));
       return;
     default: printer_.Violation("unknown_command", packet::DescribePacket(bytes));
   }
@@ -356,7 +357,7 @@ std::vector<std::uint8_t> Session::OpenChannelReply(const packet::OpenChannel& r
   const std::uint16_t max = printer_.config().max_packet;
   const std::uint16_t to_printer = std::min(request.max_host_to_printer, max);
   const std::uint16_t to_host = std::min(request.max_printer_to_host, max);
-  if (to_printer <= packet::kHeaderSize || to_host <= packet::kHeaderSize) {
+  if (to_printer <= packet::kPacketHeaderSize || to_host <= packet::kPacketHeaderSize) {
     printer_.Violation("bad_packet_size", "OpenChannel sizes " +
                                               std::to_string(request.max_host_to_printer) + "/" +
                                               std::to_string(request.max_printer_to_host));
@@ -375,7 +376,7 @@ std::vector<std::uint8_t> Session::OpenChannelReply(const packet::OpenChannel& r
   printer_.counters().Add("channels.opened");
   printer_.counters().Add("credit.granted", channel.host_credit);
   if (request.secondary_socket == packet::kPrintJobSocket) printer_.sink().BeginJob();
-  reply.result = packet::kResultOk;
+  reply.result = packet::kResultSuccess;
   reply.host_to_printer_size = to_printer;
   reply.printer_to_host_size = to_host;
   reply.credit = static_cast<std::uint16_t>(channel.host_credit);
@@ -495,7 +496,7 @@ void Session::QueueChannelData(const ChannelKey& key, std::span<const std::uint8
 }
 
 void Session::FlushChannel(Channel& channel) {
-  const std::size_t room = channel.printer_to_host_size - packet::kHeaderSize;
+  const std::size_t room = channel.printer_to_host_size - packet::kPacketHeaderSize;
   std::vector<std::uint8_t> payload;
   while (!channel.outgoing.empty() && channel.printer_credit > 0) {
     const std::size_t n = std::min(room, channel.outgoing.size());
@@ -592,7 +593,7 @@ void Session::SendMalformed(MalformedKind kind) {
   printer_.counters().Add("sent.malformed");
   switch (kind) {
     case MalformedKind::kShortLength: {
-      std::vector<std::uint8_t> bytes(packet::kHeaderSize);
+      std::vector<std::uint8_t> bytes(packet::kPacketHeaderSize);
       packet::WriteHeader(bytes.data(), packet::Header{0, 0, 3, 0, 0});
       Write(bytes);
       return;
@@ -617,11 +618,11 @@ void Session::SendMalformed(MalformedKind kind) {
 }
 
 void Session::Write(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() >= packet::kHeaderSize) {
+  if (bytes.size() >= packet::kPacketHeaderSize) {
     const ChannelCounters counted = CountersFor(bytes[packet::kSecondarySocketOffset]);
     ++packets_out_;
     ++*counted.packets_out;
-    *counted.bytes_out += bytes.size() - packet::kHeaderSize;
+    *counted.bytes_out += bytes.size() - packet::kPacketHeaderSize;
   }
   bytes_out_ += bytes.size();
   if (printer_.tracing()) printer_.Trace(link_ + " printer>host " + packet::DescribePacket(bytes));

@@ -9,10 +9,13 @@
 #include <cstdint>
 #include <span>
 
-#include "chanlib/packet.h"
 #include "chanlib/shared_layout.h"
+#include "tgx/wire/packet_1284.h"
 
 namespace tgx::chanlib {
+
+// The packets of the printer wire, by their names.
+using namespace tgx::wire;
 
 class Ring {
  public:

@@ -7,9 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "chanlib/endian_field.h"
+#include "tgx/wire/endian_field.h"
 
 namespace tgx::chanlib {
+
+using wire::Be;
+using wire::Le;
 
 // Limits.
 inline constexpr int kPortCount = 5;           // port indexes 0 to 4

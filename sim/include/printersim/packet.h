@@ -13,76 +13,62 @@
 #include <string>
 #include <vector>
 
+#include "tgx/wire/packet_1284.h"
+
 namespace printersim::packet {
 
-// Packet header (6 bytes).
-inline constexpr std::size_t kHeaderSize = 6;
-inline constexpr std::size_t kPrimarySocketOffset = 0;
-inline constexpr std::size_t kSecondarySocketOffset = 1;
-inline constexpr std::size_t kLengthOffset = 2;   // total length including the header
-inline constexpr std::size_t kCreditOffset = 4;   // credit granted to the receiver
-inline constexpr std::size_t kControlOffset = 5;  // always 0
-inline constexpr std::size_t kCommandOffset = 6;  // transaction packets: the command code
+// The layout, codes, sizes and result bytes are the wire's own; the simulator
+// keeps its own reading and writing of them, so that it stays an independent
+// printer that catches the host's encoding faults instead of repeating them.
+using tgx::wire::kGetSocketIdCode;
+using tgx::wire::kManagementSocket;
+using tgx::wire::kPacketHeaderSize;
+using tgx::wire::kPrintJobSocket;
+using tgx::wire::kReplyBit;
+using tgx::wire::kResultInsufficientResources;
+using tgx::wire::kResultRefused;
+using tgx::wire::kResultRevisionUnsupported;
+using tgx::wire::kResultSuccess;
+using tgx::wire::kResultUnknownChannel;
+using tgx::wire::kSharedManagementSocket;
+using tgx::wire::kTransactionInitialCredit;
+using tgx::wire::kTransactionPacketSize;
+using tgx::wire::kTransactionSocket;
+
+inline constexpr std::size_t kPrimarySocketOffset =
+    offsetof(tgx::wire::PacketHeader, primarySocket);
+inline constexpr std::size_t kSecondarySocketOffset =
+    offsetof(tgx::wire::PacketHeader, secondarySocket);
+inline constexpr std::size_t kLengthOffset = offsetof(tgx::wire::PacketHeader, length);
+inline constexpr std::size_t kCreditOffset = offsetof(tgx::wire::PacketHeader, credit);
+inline constexpr std::size_t kControlOffset = offsetof(tgx::wire::PacketHeader, control);
+inline constexpr std::size_t kCommandOffset = tgx::wire::kCommandOffset;
 
 struct Header {
   std::uint8_t primary_socket = 0;
   std::uint8_t secondary_socket = 0;
-  std::uint16_t length = kHeaderSize;
-  std::uint8_t credit = 0;
-  std::uint8_t control = 0;
+  std::uint16_t length = kPacketHeaderSize;  // total length including the header
+  std::uint8_t credit = 0;                   // credit granted to the receiver
+  std::uint8_t control = 0;                  // always 0
 };
 
 Header ReadHeader(const std::uint8_t* bytes);
 void WriteHeader(std::uint8_t* bytes, const Header& header);
 
-// Service channels (secondary sockets) with a meaning to the printer.
-inline constexpr std::uint8_t kTransactionSocket = 0x00;
-inline constexpr std::uint8_t kPrintJobSocket = 0x10;
-inline constexpr std::uint8_t kSharedManagementSocket = 0x20;
-inline constexpr std::uint8_t kManagementSocket = 0x30;
-
-// The transaction channel: fixed packet sizes and initial credit in each direction.
-inline constexpr std::uint16_t kTransactionPacketSize = 64;
-inline constexpr std::uint16_t kTransactionInitialCredit = 2;
-
 enum class Command : std::uint8_t {
-  kInit = 0x00,
-  kOpenChannel = 0x01,
-  kCloseChannel = 0x02,
-  kCredit = 0x03,
-  kCreditRequest = 0x04,
-  kExit = 0x08,
-  kGetSocketId = 0x09,
-  kError = 0x7F,
+  kInit = tgx::wire::InitCommand::kCode,
+  kOpenChannel = tgx::wire::OpenChannelCommand::kCode,
+  kCloseChannel = tgx::wire::CloseChannelCommand::kCode,
+  kCredit = tgx::wire::CreditCommand::kCode,
+  kCreditRequest = tgx::wire::CreditRequestCommand::kCode,
+  kExit = tgx::wire::ExitCommand::kCode,
+  kGetSocketId = kGetSocketIdCode,
+  kError = tgx::wire::ErrorNotice::kCode,
 };
-inline constexpr std::uint8_t kReplyBit = 0x80;
-
-// Total packet lengths of the fixed-size transaction messages.
-inline constexpr std::uint16_t kInitLength = 8;
-inline constexpr std::uint16_t kInitReplyLength = 9;
-inline constexpr std::uint16_t kOpenChannelLength = 17;
-inline constexpr std::uint16_t kOpenChannelReplyLength = 16;
-inline constexpr std::uint16_t kCloseChannelLength = 9;
-inline constexpr std::uint16_t kCloseChannelReplyLength = 10;
-inline constexpr std::uint16_t kCreditLength = 11;
-inline constexpr std::uint16_t kCreditReplyLength = 10;
-inline constexpr std::uint16_t kCreditRequestLength = 13;
-inline constexpr std::uint16_t kCreditRequestReplyLength = 12;
-inline constexpr std::uint16_t kExitLength = 7;
-inline constexpr std::uint16_t kExitReplyLength = 8;
-inline constexpr std::uint16_t kErrorLength = 10;
 
 // The expected total length of a command or reply code; nullopt for codes of
 // variable length (GetSocketID) or unknown codes.
 std::optional<std::uint16_t> FixedLength(std::uint8_t code);
-
-// Result bytes of replies.
-inline constexpr std::uint8_t kResultOk = 0x00;
-inline constexpr std::uint8_t kResultRevisionNotSupported = 0x02;
-inline constexpr std::uint8_t kResultInsufficientResources = 0x03;  // host maps to -51
-inline constexpr std::uint8_t kResultRefused = 0x04;
-inline constexpr std::uint8_t kResultChannelUnavailable = 0x07;  // host maps to -50
-inline constexpr std::uint8_t kResultChannelNotOpen = 0x0A;
 
 // Error packet codes this printer sends (the third byte of an Error packet).
 inline constexpr std::uint8_t kErrorMalformedHeader = 0x80;  // length below the header size

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <type_traits>
 
-namespace tgx::chanlib {
+namespace tgx::wire {
 
 template <class T, std::endian Order>
 class EndianField {
@@ -55,4 +55,4 @@ using Be = EndianField<T, std::endian::big>;
 static_assert(sizeof(Le<std::uint32_t>) == 4 && alignof(Le<std::uint32_t>) == 1);
 static_assert(std::is_trivially_copyable_v<Le<std::uint32_t>>);
 
-}  // namespace tgx::chanlib
+}  // namespace tgx::wire

@@ -1,5 +1,7 @@
-// The printer wire: the 6-byte packet header and the commands and replies of the
-// transaction channel (sockets 0/0). Multi-byte fields are big-endian.
+// The packet protocol spoken over a printer port, in the manner of IEEE 1284.4:
+// the 6-byte packet header and the commands and replies of the transaction
+// channel (sockets 0/0), as the host and the printer both read and write them.
+// Multi-byte fields are big-endian.
 #pragma once
 
 #include <array>
@@ -10,9 +12,9 @@
 #include <span>
 #include <type_traits>
 
-#include "chanlib/endian_field.h"
+#include "tgx/wire/endian_field.h"
 
-namespace tgx::chanlib {
+namespace tgx::wire {
 
 struct PacketHeader {
   std::uint8_t primarySocket;
@@ -36,12 +38,25 @@ inline PacketHeader DecodeHeader(std::span<const std::uint8_t> bytes) {
   return header;
 }
 
-// Result bytes.
+static_assert(offsetof(PacketHeader, length) == 2 && offsetof(PacketHeader, credit) == 4 &&
+              offsetof(PacketHeader, control) == 5);
+
+// Service channels (secondary sockets) with a meaning to the printer.
+inline constexpr std::uint8_t kTransactionSocket = 0x00;
+inline constexpr std::uint8_t kPrintJobSocket = 0x10;
+inline constexpr std::uint8_t kSharedManagementSocket = 0x20;
+inline constexpr std::uint8_t kManagementSocket = 0x30;
+
+// The transaction channel: fixed packet size and initial credit in each direction.
+inline constexpr std::uint16_t kTransactionPacketSize = 64;
+inline constexpr std::uint16_t kTransactionInitialCredit = 2;
+
+// Result bytes of replies.
 inline constexpr std::uint8_t kResultSuccess = 0;
 inline constexpr std::uint8_t kResultRevisionUnsupported = 2;
-inline constexpr std::uint8_t kResultChannelRefused3 = 3;
+inline constexpr std::uint8_t kResultInsufficientResources = 3;  // OpenChannel: the host's -51
 inline constexpr std::uint8_t kResultRefused = 4;
-inline constexpr std::uint8_t kResultChannelRefused7 = 7;
+inline constexpr std::uint8_t kResultChannelUnavailable = 7;  // OpenChannel: the host's -50
 inline constexpr std::uint8_t kResultUnknownChannel = 0x0A;
 
 inline constexpr std::uint8_t kHostRevision = 0x10;  // revision the host names when refusing Init
@@ -118,6 +133,9 @@ struct ExitReply {
   static constexpr std::uint8_t kCode = 0x88;
   std::uint8_t result;
 };
+// GetSocketID carries a service name of variable length; only its code is fixed.
+inline constexpr std::uint8_t kGetSocketIdCode = 0x09;
+
 struct ErrorNotice {
   static constexpr std::uint8_t kCode = 0x7F;
   std::uint8_t detail[3];
@@ -190,4 +208,4 @@ std::optional<Body> DecodeTransaction(std::span<const std::uint8_t> packet) {
   return body;
 }
 
-}  // namespace tgx::chanlib
+}  // namespace tgx::wire
