@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "tgx/device_packet.h"
+
 namespace tgx::agent {
 
 // A client is known by its connection (the TCP socket on the service side).
@@ -60,7 +62,7 @@ struct ClientLink {
   const std::uint16_t slot;  // 0x0000, 0x1000, ... 0xF000: top bits of its identifiers
   bool connected = false;
   ReceiveQueue queue;
-  std::vector<std::uint8_t> parse_buffer;  // partial packets of its Sends
+  packet::Splitter parse_buffer{packet::Answers::kRefused};  // partial packets of its Sends
 };
 
 // A session's clients in attach order; elements stay put while others come and go.

@@ -19,21 +19,15 @@ void AppendBE32(Bytes& out, std::uint32_t value) {
   AppendBE16(out, static_cast<std::uint16_t>(value));
 }
 
-bool ValidHeader(const std::uint8_t* p) {
-  const std::uint16_t opcode = Opcode(p);
-  return LoadBE16(p + kMagic) == kMagicValue && p[kVersion] == kVersionValue &&
-         opcode >= kFirstOpcode && opcode <= kLastOpcode;
-}
-
 }  // namespace
 
 Bytes BuildPacket(std::uint8_t flags, std::uint16_t opcode, std::uint16_t transaction,
                   std::span<const std::uint8_t> payload) {
   Bytes p(kHeaderSize);
-  StoreBE16(p.data() + kMagic, kMagicValue);
+  StoreBe16(p.data() + kMagic, kMagicValue);
   p[kVersion] = kVersionValue;
   p[kFlags] = flags;
-  StoreBE16(p.data() + kOpcode, opcode);
+  StoreBe16(p.data() + kOpcode, opcode);
   SetTransaction(p.data(), transaction);
   SetPayloadLength(p.data(), static_cast<std::uint16_t>(payload.size()));
   p.insert(p.end(), payload.begin(), payload.end());
@@ -53,20 +47,6 @@ Bytes RegistrationPayload(std::uint32_t key, std::span<const std::uint16_t> even
   AppendBE16(payload, 0);  // no optional block
   AppendBE32(payload, PackDuration(std::uint64_t{minutes} * 60000));
   return payload;
-}
-
-void PacketStream::Append(std::span<const std::uint8_t> bytes) {
-  held_.insert(held_.end(), bytes.begin(), bytes.end());
-}
-
-PacketStream::Item PacketStream::Next() {
-  if (held_.size() < kHeaderSize) return {Kind::kNeedMore, {}};
-  if (!ValidHeader(held_.data())) return {Kind::kGarbage, std::move(held_)};
-  const std::size_t size = kHeaderSize + PayloadLength(held_.data());
-  if (held_.size() < size) return {Kind::kNeedMore, {}};
-  Bytes whole(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(size));
-  held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(size));
-  return {Kind::kPacket, std::move(whole)};
 }
 
 std::string HexDump(std::span<const std::uint8_t> bytes) {

@@ -12,6 +12,19 @@ namespace reg = packet::registration;
 
 namespace {
 
+// Every whole packet the splitter holds; nothing when the stream is broken
+// (a bad header anywhere makes the whole stream invalid).
+bool TakePackets(packet::Splitter& splitter, std::vector<Packet>& packets) {
+  Packet p;
+  for (;;) {
+    switch (splitter.Next(p)) {
+      case packet::Splitter::Status::kPacket: packets.push_back(std::move(p)); break;
+      case packet::Splitter::Status::kNeedMore: return true;
+      case packet::Splitter::Status::kBroken: packets.clear(); return false;
+    }
+  }
+}
+
 // Where the variable part of a register (8) or unregister (9) packet lies.
 struct RegistrationFields {
   std::size_t codes;  // first event code
@@ -31,12 +44,12 @@ std::optional<RegistrationFields> ParseRegistration(const Packet& p) {
                                    : reg::kUnregisterCodeCount;
   if (p.size() < count_at + reg::kTailMinimum) return std::nullopt;
   RegistrationFields f;
-  f.code_count = packet::LoadBE16(p.data() + count_at);
+  f.code_count = packet::LoadBe16(p.data() + count_at);
   f.codes = count_at + 2;
   f.third_parameter = f.codes + 2 * std::size_t{f.code_count};
   const std::size_t block_length_at = f.third_parameter + reg::kThirdParameterSize;
   if (block_length_at + 2 > p.size()) return std::nullopt;
-  f.block_length = packet::LoadBE16(p.data() + block_length_at);
+  f.block_length = packet::LoadBe16(p.data() + block_length_at);
   f.block = block_length_at + 2;
   if (f.block_length != 0) {
     if (f.block + reg::kBlockHeaderSize > p.size()) return std::nullopt;
@@ -100,7 +113,7 @@ Packet LocalAnswer(const Packet& client) {
   Packet out(client.begin(), client.begin() + packet::kHeaderSize);
   out[packet::kFlags] = packet::kFlagAnswer;
   packet::SetPayloadLength(out.data(), packet::kLocalAnswerPayload);
-  packet::StoreBE16(out.data() + packet::kLocalMarker, 1);
+  packet::StoreBe16(out.data() + packet::kLocalMarker, 1);
   AppendRange(out, client, reg::kKey, reg::kKeySize);
   AppendRange(out, client, reg::kFirstParameter, 2);
   if (packet::Opcode(client.data()) == packet::kOpRegister) {
@@ -207,7 +220,7 @@ PacketMultiplexer::Step PacketMultiplexer::Register(Subscription& s, ClientId cl
   for (std::uint16_t i = 0; i < f->code_count; ++i) {
     if (const std::uint16_t code = CodeAt(p, f->codes + 2 * i); code != 0) r.codes.insert(code);
   }
-  r.duration_ms = packet::DurationMilliseconds(packet::LoadBE32(p.data() + f->duration));
+  r.duration_ms = packet::DurationMilliseconds(packet::LoadBe32(p.data() + f->duration));
   s.merged.insert(r.codes.begin(), r.codes.end());
   if (s.merged.empty()) return Step::kNothing;
 
@@ -263,9 +276,9 @@ PacketMultiplexer::Step PacketMultiplexer::Unregister(Subscription& s, ClientId 
 
 std::uint32_t PacketMultiplexer::Outgoing(ClientLink& from, std::span<const std::uint8_t> data,
                                           ClientLinks& links, const Transmit& transmit) {
-  from.parse_buffer.insert(from.parse_buffer.end(), data.begin(), data.end());
+  from.parse_buffer.Feed(data);
   std::vector<Packet> packets;
-  if (!SplitPackets(from.parse_buffer, PacketSource::kClient, packets)) {
+  if (!TakePackets(from.parse_buffer, packets)) {
     return result::kBadPacketStream;
   }
 
@@ -322,9 +335,9 @@ std::uint32_t PacketMultiplexer::Outgoing(ClientLink& from, std::span<const std:
   return result::kSuccess;
 }
 
-void PacketMultiplexer::Incoming(std::vector<std::uint8_t>& read_buffer, ClientLinks& links) {
+void PacketMultiplexer::Incoming(packet::Splitter& from_printer, ClientLinks& links) {
   std::vector<Packet> packets;
-  if (!SplitPackets(read_buffer, PacketSource::kPrinter, packets)) return;
+  if (!TakePackets(from_printer, packets)) return;
   for (Packet& p : packets) Route(p, links);
 }
 

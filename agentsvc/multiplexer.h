@@ -15,9 +15,10 @@
 #include <vector>
 
 #include "client_link.h"
-#include "packet_splitter.h"
 
 namespace tgx::agent {
+
+using Packet = std::vector<std::uint8_t>;
 
 using TickSource = std::function<std::uint32_t()>;
 
@@ -34,7 +35,7 @@ class PacketMultiplexer {
                          const Transmit& transmit);
 
   // Routes every whole packet of the session's read buffer to its clients.
-  void Incoming(std::vector<std::uint8_t>& read_buffer, ClientLinks& links);
+  void Incoming(packet::Splitter& from_printer, ClientLinks& links);
 
   // A client leaves: its registrations go; nothing is sent to the printer.
   void Depart(ClientId client);

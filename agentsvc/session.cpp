@@ -122,14 +122,14 @@ void Session::CloseChannel() {
     socket_ = kNoSocket;
   }
   connected_ = false;
-  read_buffer_.clear();
+  read_buffer_.Clear();
 }
 
 void Session::FailChannel() {
   api_->close_socket(socket_);
   socket_ = kNoSocket;
   connected_ = false;
-  read_buffer_.clear();
+  read_buffer_.Clear();
 }
 
 std::uint32_t Session::ChannelReady() const {
@@ -183,8 +183,7 @@ std::uint32_t Session::ReadChannel() {
       FailChannel();
     } else if (value > 0) {
       const std::size_t got = std::min(static_cast<std::size_t>(value), buffer.size());
-      read_buffer_.insert(read_buffer_.end(), buffer.begin(),
-                          buffer.begin() + static_cast<std::ptrdiff_t>(got));
+      read_buffer_.Feed(std::span(buffer).first(got));
       mux_.Incoming(read_buffer_, links_);
     }
   }

@@ -105,7 +105,7 @@ class Session {
   std::uint16_t sending_packet_size_ = 1024;
   std::uint16_t receiving_packet_size_ = 1024;
   bool cancel_on_close_ = false;
-  std::vector<std::uint8_t> read_buffer_;
+  packet::Splitter read_buffer_{packet::Answers::kAccepted};
   std::uint32_t last_active_read_ = 0;
 
   ClientLinks links_;

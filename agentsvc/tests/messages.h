@@ -77,12 +77,12 @@ inline Bytes RecvData(const Bytes& reply) {
 inline Bytes DevicePacket(std::uint16_t opcode, std::uint16_t id, std::uint8_t flags,
                           const Bytes& payload) {
   Bytes p(packet::kHeaderSize, 0);
-  packet::StoreBE16(p.data() + packet::kMagic, packet::kMagicValue);
+  packet::StoreBe16(p.data() + packet::kMagic, packet::kMagicValue);
   p[packet::kVersion] = packet::kVersionValue;
   p[packet::kFlags] = flags;
-  packet::StoreBE16(p.data() + packet::kOpcode, opcode);
-  packet::StoreBE16(p.data() + packet::kTransaction, id);
-  packet::StoreBE16(p.data() + packet::kPayloadLength, static_cast<std::uint16_t>(payload.size()));
+  packet::StoreBe16(p.data() + packet::kOpcode, opcode);
+  packet::StoreBe16(p.data() + packet::kTransaction, id);
+  packet::StoreBe16(p.data() + packet::kPayloadLength, static_cast<std::uint16_t>(payload.size()));
   for (std::size_t i = 10; i < packet::kHeaderSize; ++i) p[i] = static_cast<std::uint8_t>(0xA0 + i);
   p.insert(p.end(), payload.begin(), payload.end());
   return p;

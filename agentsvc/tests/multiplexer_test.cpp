@@ -11,7 +11,7 @@ namespace {
 using test::Bytes;
 
 std::vector<std::uint16_t> CodesOf(const Bytes& p, std::size_t count_at) {
-  const std::uint16_t n = packet::LoadBE16(p.data() + count_at);
+  const std::uint16_t n = packet::LoadBe16(p.data() + count_at);
   std::vector<std::uint16_t> codes;
   for (std::uint16_t i = 0; i < n; ++i) {
     codes.push_back(
@@ -44,7 +44,7 @@ class MultiplexerTest : public ::testing::Test {
   }
 
   void FromPrinter(const Bytes& data) {
-    read_buffer_.insert(read_buffer_.end(), data.begin(), data.end());
+    read_buffer_.Feed(data);
     mux_.Incoming(read_buffer_, links_);
   }
 
@@ -55,7 +55,7 @@ class MultiplexerTest : public ::testing::Test {
   PacketMultiplexer mux_;
   std::vector<Bytes> sent_;
   std::uint32_t transmit_result_ = 0;
-  Bytes read_buffer_;
+  packet::Splitter read_buffer_{packet::Answers::kAccepted};
 };
 
 TEST_F(MultiplexerTest, RewritesIdentifiersPerClientAndRestoresThem) {
@@ -111,7 +111,7 @@ TEST_F(MultiplexerTest, NotificationsReachEveryConnectedClient) {
 TEST_F(MultiplexerTest, InvalidStreamsAreDropped) {
   Bytes bad = test::DevicePacket(3, 1, packet::kFlagAnswer, {});
   EXPECT_EQ(SendFrom(*a_, bad), result::kBadPacketStream);
-  EXPECT_TRUE(a_->parse_buffer.empty());
+  EXPECT_EQ(0u, a_->parse_buffer.Buffered());
   EXPECT_TRUE(sent_.empty());
   // A partial packet waits for the next Send.
   const Bytes good = test::DevicePacket(3, 0, 0, Bytes(30, 1));
@@ -123,7 +123,7 @@ TEST_F(MultiplexerTest, InvalidStreamsAreDropped) {
 
   Bytes garbage(40, 0xEE);
   FromPrinter(garbage);
-  EXPECT_TRUE(read_buffer_.empty());
+  EXPECT_EQ(0u, read_buffer_.Buffered());
   EXPECT_EQ(a_->queue.size(), 0u);
 }
 
@@ -161,8 +161,8 @@ TEST_F(MultiplexerTest, MergesRegistrationsOfTwoClients) {
             (std::vector<std::uint16_t>{1, 2, 3}));
   EXPECT_EQ(packet::PayloadLength(sent_[1].data()), 21 + 2 * 3);
   EXPECT_EQ(sent_[1].size(), 20u + 27u);
-  EXPECT_EQ(packet::LoadBE32(sent_[1].data() + sent_[1].size() - 4), hour);
-  EXPECT_EQ(packet::LoadBE32(sent_[1].data() + 31 + 6), 0x33333333u);  // third parameter
+  EXPECT_EQ(packet::LoadBe32(sent_[1].data() + sent_[1].size() - 4), hour);
+  EXPECT_EQ(packet::LoadBe32(sent_[1].data() + 31 + 6), 0x33333333u);  // third parameter
   EXPECT_EQ(mux_.subscription_count(), 1u);
 
   // a leaves {1, 2}: code 1 goes, nothing is sent, a is answered locally.
@@ -174,10 +174,10 @@ TEST_F(MultiplexerTest, MergesRegistrationsOfTwoClients) {
   EXPECT_EQ(packet::Opcode(answer.data()), 9);
   EXPECT_EQ(packet::Transaction(answer.data()), 2);  // the client's own identifier
   EXPECT_EQ(packet::PayloadLength(answer.data()), 8);
-  EXPECT_EQ(packet::LoadBE16(answer.data() + packet::kLocalMarker), 1);
-  EXPECT_EQ(packet::LoadBE32(answer.data() + 20), key);
-  EXPECT_EQ(packet::LoadBE16(answer.data() + 24), 0x1111);
-  EXPECT_EQ(packet::LoadBE16(answer.data() + 26), 0);
+  EXPECT_EQ(packet::LoadBe16(answer.data() + packet::kLocalMarker), 1);
+  EXPECT_EQ(packet::LoadBe32(answer.data() + 20), key);
+  EXPECT_EQ(packet::LoadBe16(answer.data() + 24), 0x1111);
+  EXPECT_EQ(packet::LoadBe16(answer.data() + 26), 0);
   // Only the two registers sent to the printer still wait for their answers.
   EXPECT_EQ(mux_.pending_identifiers(), 2u);
 
@@ -188,7 +188,7 @@ TEST_F(MultiplexerTest, MergesRegistrationsOfTwoClients) {
   EXPECT_EQ(CodesOf(sent_[2], packet::registration::kUnregisterCodeCount),
             (std::vector<std::uint16_t>{2, 3}));
   EXPECT_EQ(packet::PayloadLength(sent_[2].data()), 19 + 2 * 2);
-  EXPECT_EQ(packet::LoadBE32(sent_[2].data() + sent_[2].size() - 4), 0u);
+  EXPECT_EQ(packet::LoadBe32(sent_[2].data() + sent_[2].size() - 4), 0u);
   EXPECT_EQ(mux_.subscription_count(), 0u);
 }
 
@@ -202,7 +202,7 @@ TEST_F(MultiplexerTest, CodesAreOrderedBySecondByteFirst) {
 TEST_F(MultiplexerTest, MergedDurationKeepsTheLaterEnd) {
   const std::uint32_t key = 42;
   auto last_duration = [this] {
-    return packet::LoadBE32(sent_.back().data() + sent_.back().size() - 4);
+    return packet::LoadBe32(sent_.back().data() + sent_.back().size() - 4);
   };
   // 90 minutes.
   SendFrom(*a_, test::RegistrationPacket(8, 0, key, {1}, 0x001E0000 | 0x01000000));

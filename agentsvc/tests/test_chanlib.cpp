@@ -81,7 +81,7 @@ bool Valid(int s) { return s >= 0 && s < kSockets && g_sockets[s].open; }
 void PrinterTakes(SocketState& socket, const std::uint8_t* data, std::size_t n) {
   std::size_t at = 0;
   while (n - at >= packet::kHeaderSize &&
-         packet::LoadBE16(data + at + packet::kMagic) == packet::kMagicValue) {
+         packet::LoadBe16(data + at + packet::kMagic) == packet::kMagicValue) {
     const std::size_t size = packet::kHeaderSize + packet::PayloadLength(data + at);
     if (n - at < size) break;
     const std::uint8_t* p = data + at;
@@ -92,7 +92,7 @@ void PrinterTakes(SocketState& socket, const std::uint8_t* data, std::size_t n) 
     }
     if (packet::Opcode(p) == kNotifyTrigger) {
       std::vector<std::uint8_t> note(p, p + packet::kHeaderSize);
-      packet::StoreBE16(note.data() + packet::kOpcode, packet::kOpNotification);
+      packet::StoreBe16(note.data() + packet::kOpcode, packet::kOpNotification);
       packet::SetTransaction(note.data(), 0);
       packet::SetPayloadLength(note.data(), 0);
       note[packet::kFlags] = 0;

@@ -5,7 +5,6 @@
 #include "first_message.h"
 #include "message_splitter.h"
 #include "messages.h"
-#include "packet_splitter.h"
 
 namespace tgx::agent {
 namespace {
@@ -133,45 +132,6 @@ TEST(CommandTable, RefusalsAndSizes) {
   EXPECT_EQ(FindCommand(code::kWakeupRead), nullptr);
   EXPECT_EQ(LargestMessage(code::kSend), 65548u);
   EXPECT_EQ(LargestMessage(code::kGetChannelCapability), 1044u);
-}
-
-TEST(PacketSplitter, KeepsPartialPacketsAndRejectsBadHeaders) {
-  const Bytes a = test::DevicePacket(3, 5, 0x04, Bytes(7, 1));
-  const Bytes b = test::DevicePacket(128, 0, 0, {});
-  Bytes stream = a;
-  stream.insert(stream.end(), b.begin(), b.begin() + 10);
-  std::vector<Packet> packets;
-  ASSERT_TRUE(SplitPackets(stream, PacketSource::kClient, packets));
-  ASSERT_EQ(packets.size(), 1u);
-  EXPECT_EQ(packets[0], a);
-  EXPECT_EQ(stream.size(), 10u);
-  stream.insert(stream.end(), b.begin() + 10, b.end());
-  ASSERT_TRUE(SplitPackets(stream, PacketSource::kClient, packets));
-  ASSERT_EQ(packets.size(), 2u);
-  EXPECT_TRUE(stream.empty());
-
-  const Bytes answer = test::DevicePacket(3, 5, 0x01, {});
-  Bytes from_printer = answer;
-  packets.clear();
-  EXPECT_TRUE(SplitPackets(from_printer, PacketSource::kPrinter, packets));
-  EXPECT_EQ(packets.size(), 1u);
-
-  Bytes bad_version = test::DevicePacket(3, 5, 0, {});
-  bad_version[packet::kVersion] = 0x11;
-  for (Bytes bad :
-       {answer, bad_version, test::DevicePacket(0, 1, 0, {}), test::DevicePacket(129, 1, 0, {})}) {
-    bad.insert(bad.begin(), a.begin(), a.end());  // a good packet first: still all dropped
-    packets.clear();
-    EXPECT_FALSE(SplitPackets(bad, PacketSource::kClient, packets));
-    EXPECT_TRUE(bad.empty());
-    EXPECT_TRUE(packets.empty());
-  }
-}
-
-TEST(DevicePacket, DurationPacking) {
-  EXPECT_EQ(packet::PackDuration(90 * 60000), 0x011E0000u);  // 1 h, 30 min, 0 ms
-  EXPECT_EQ(packet::DurationMilliseconds(0x011E0000u), 90u * 60000u);
-  EXPECT_EQ(packet::PackDuration(3600000 + 61234), 0x010104D2u);  // 1 h 1 min 1234 ms
 }
 
 }  // namespace

@@ -283,10 +283,10 @@ int main() {
       for (int t = 0; t < kTransactions; ++t) {
         const auto id = static_cast<std::uint16_t>(1 + t % 4000);
         Bytes p(packet::kHeaderSize + 4, 0);
-        packet::StoreBE16(p.data() + packet::kMagic, packet::kMagicValue);
+        packet::StoreBe16(p.data() + packet::kMagic, packet::kMagicValue);
         p[packet::kVersion] = packet::kVersionValue;
         p[packet::kFlags] = packet::kFlagExpectsAnswer;
-        packet::StoreBE16(p.data() + packet::kOpcode, 3);
+        packet::StoreBe16(p.data() + packet::kOpcode, 3);
         packet::SetTransaction(p.data(), id);
         packet::SetPayloadLength(p.data(), 4);
         StoreU32(p.data() + packet::kHeaderSize, static_cast<std::uint32_t>(c));

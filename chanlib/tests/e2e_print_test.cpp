@@ -150,7 +150,7 @@ class EndToEnd : public ::testing::Test {
     std::int32_t receiveTimeout = 0, sendTimeout = 0;
     AuCbtGetTimeout(socket, &receiveTimeout, &sendTimeout);
     AuCbtSetTimeout(socket, 200, sendTimeout);
-    packet::PacketStream stream;
+    packet::Splitter stream(packet::Answers::kAccepted);
     std::vector<Bytes> packets;
     const auto end = std::chrono::steady_clock::now() + 10s;
     std::uint8_t buffer[4096];
@@ -161,10 +161,10 @@ class EndToEnd : public ::testing::Test {
         std::this_thread::sleep_for(20ms);
         continue;
       }
-      stream.Append({buffer, static_cast<std::size_t>(n)});
-      for (auto item = stream.Next(); item.kind == packet::PacketStream::Kind::kPacket;
-           item = stream.Next()) {
-        if (packet::Opcode(item.bytes.data()) == opcode) packets.push_back(item.bytes);
+      stream.Feed({buffer, static_cast<std::size_t>(n)});
+      Bytes p;
+      while (stream.Next(p) == packet::Splitter::Status::kPacket) {
+        if (packet::Opcode(p.data()) == opcode) packets.push_back(p);
       }
     }
     return packets;

@@ -41,10 +41,10 @@ std::vector<pid_t> OurWorkers() {
 
 Bytes ManagementRequest(std::uint16_t opcode, std::uint16_t transaction) {
   Bytes request(packet::kHeaderSize, 0);
-  packet::StoreBE16(request.data() + packet::kMagic, packet::kMagicValue);
+  packet::StoreBe16(request.data() + packet::kMagic, packet::kMagicValue);
   request[packet::kVersion] = packet::kVersionValue;
   request[packet::kFlags] = packet::kFlagExpectsAnswer;
-  packet::StoreBE16(request.data() + packet::kOpcode, opcode);
+  packet::StoreBe16(request.data() + packet::kOpcode, opcode);
   packet::SetTransaction(request.data(), transaction);
   packet::SetPayloadLength(request.data(), 0);
   return request;

@@ -17,7 +17,7 @@ using namespace tgx::agent;
 void CheckPacket(std::span<const std::uint8_t> p) {
   if (p.size() < packet::kHeaderSize ||
       p.size() != packet::kHeaderSize + packet::PayloadLength(p.data()) ||
-      packet::LoadBE16(p.data() + packet::kMagic) != packet::kMagicValue) {
+      packet::LoadBe16(p.data() + packet::kMagic) != packet::kMagicValue) {
     std::abort();
   }
 }
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ClientLinks links;
   for (int i = 0; i < 3; ++i) links.emplace_back(i, static_cast<std::uint16_t>(i * 0x1000));
   for (ClientLink& l : links) l.SetConnected(true);
-  std::vector<std::uint8_t> read_buffer;
+  packet::Splitter read_buffer(packet::Answers::kAccepted);
   ++data;
   --size;
   while (size >= 3) {
@@ -69,19 +69,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           CheckPacket(p);
           return refuse ? result::kBusy : result::kSuccess;
         });
-        if (link->parse_buffer.size() > 0xFFFF + packet::kHeaderSize) std::abort();
+        if (link->parse_buffer.Buffered() > 0xFFFF + packet::kHeaderSize) std::abort();
         break;
       }
       case 3:
-        read_buffer.insert(read_buffer.end(), bytes.begin(), bytes.end());
+        read_buffer.Feed(bytes);
         mux.Incoming(read_buffer, links);
-        if (read_buffer.size() > 0xFFFF + packet::kHeaderSize) std::abort();
+        if (read_buffer.Buffered() > 0xFFFF + packet::kHeaderSize) std::abort();
         break;
       case 4: {
         const int client = static_cast<int>(n % 3);
         mux.Depart(client);
         auto link = std::next(links.begin(), client);
-        link->parse_buffer.clear();
+        link->parse_buffer.Clear();
         link->queue.Clear();
         break;
       }

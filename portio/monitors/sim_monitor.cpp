@@ -1,7 +1,7 @@
 // Simulator port monitor: reaches a printer played by printersim through the
 // simulator's monitor socket, one connection per open port, the port name being
 // the printer's name. The socket is $TGX_PRINTERSIM_MONITOR, else
-// $TGX_DEVICE_ROOT/run/printersim/monitor. Framing: printersim/monitor_protocol.h.
+// $TGX_DEVICE_ROOT/run/printersim/monitor. Framing: tgx/wire/sim_monitor.h.
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -15,15 +15,15 @@
 #include "io_timeouts.h"
 #include "monitor_entry.h"
 #include "poll_wait.h"
-#include "printersim/monitor_protocol.h"
-#include "printersim/wire.h"
 #include "stream_socket.h"
+#include "tgx/wire/byte_order.h"
+#include "tgx/wire/sim_monitor.h"
 
 namespace tgx::portio {
 namespace {
 
-namespace wire = printersim::wire;
-namespace protocol = printersim::monitor;
+namespace wire = ::tgx::wire;
+namespace protocol = ::tgx::wire::sim_monitor;
 
 // How long past a request's own time-out its reply may take before the
 // simulator counts as gone.

@@ -1,6 +1,6 @@
 // The simulator backend: "\\.\<name>" is the Unix socket
 // $TGX_DEVICE_ROOT/dev/ppdt/<name> of printersim; each device control is one
-// request and one answer on it (framing in printersim/ppdt_protocol.h).
+// request and one answer on it (framing in tgx/wire/ppdt_device.h).
 // Connecting opens the device; the simulator answers the connection with the
 // outcome of the open.
 #include <sys/socket.h>
@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "device.h"
-#include "printersim/ppdt_protocol.h"
+#include "tgx/wire/ppdt_device.h"
 
 namespace tgx::ppdt {
 namespace {
 
-namespace wire = printersim::ppdt;
+namespace wire = ::tgx::wire::ppdt_device;
 
 class SocketDevice final : public Device {
  public:

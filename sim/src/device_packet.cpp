@@ -7,30 +7,24 @@
 
 namespace printersim::devpkt {
 
-bool HeaderValid(const std::uint8_t* bytes) {
-  const std::uint16_t opcode = wire::LoadBe16(bytes + kOpcodeOffset);
-  return wire::LoadBe16(bytes + kMagicOffset) == kMagic && bytes[kVersionOffset] == kVersion &&
-         opcode >= kMinOpcode && opcode <= kMaxOpcode;
-}
-
 Header ReadHeader(const std::uint8_t* bytes) {
   Header h;
-  h.flags = bytes[kFlagsOffset];
-  h.opcode = wire::LoadBe16(bytes + kOpcodeOffset);
-  h.transaction_id = wire::LoadBe16(bytes + kTransactionIdOffset);
-  h.payload_length = wire::LoadBe16(bytes + kPayloadLengthOffset);
-  std::memcpy(h.carried, bytes + kCarried1Offset, sizeof h.carried);
+  h.flags = bytes[kFlags];
+  h.opcode = wire::LoadBe16(bytes + kOpcode);
+  h.transaction_id = wire::LoadBe16(bytes + kTransaction);
+  h.payload_length = wire::LoadBe16(bytes + kPayloadLength);
+  std::memcpy(h.carried, bytes + kCarried, sizeof h.carried);
   return h;
 }
 
 void WriteHeader(std::uint8_t* bytes, const Header& h) {
-  wire::StoreBe16(bytes + kMagicOffset, kMagic);
-  bytes[kVersionOffset] = kVersion;
-  bytes[kFlagsOffset] = h.flags;
-  wire::StoreBe16(bytes + kOpcodeOffset, h.opcode);
-  wire::StoreBe16(bytes + kTransactionIdOffset, h.transaction_id);
-  wire::StoreBe16(bytes + kPayloadLengthOffset, h.payload_length);
-  std::memcpy(bytes + kCarried1Offset, h.carried, sizeof h.carried);
+  wire::StoreBe16(bytes + kMagic, kMagicValue);
+  bytes[kVersion] = kVersionValue;
+  bytes[kFlags] = h.flags;
+  wire::StoreBe16(bytes + kOpcode, h.opcode);
+  wire::StoreBe16(bytes + kTransaction, h.transaction_id);
+  wire::StoreBe16(bytes + kPayloadLength, h.payload_length);
+  std::memcpy(bytes + kCarried, h.carried, sizeof h.carried);
 }
 
 std::vector<std::uint8_t> Encode(const Header& header, std::span<const std::uint8_t> payload) {
@@ -40,35 +34,6 @@ std::vector<std::uint8_t> Encode(const Header& header, std::span<const std::uint
   WriteHeader(bytes.data(), h);
   std::copy(payload.begin(), payload.end(), bytes.begin() + kHeaderSize);
   return bytes;
-}
-
-void StreamSplitter::Feed(std::span<const std::uint8_t> bytes) {
-  if (consumed_ > 0) {
-    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(consumed_));
-    consumed_ = 0;
-  }
-  buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
-}
-
-StreamSplitter::Status StreamSplitter::Next(std::vector<std::uint8_t>& packet) {
-  const std::size_t available = buffer_.size() - consumed_;
-  if (available < kHeaderSize) return Status::kNeedMore;
-  const std::uint8_t* head = buffer_.data() + consumed_;
-  if (!HeaderValid(head)) {
-    Clear();
-    return Status::kBroken;
-  }
-  const std::size_t total = kHeaderSize + wire::LoadBe16(head + kPayloadLengthOffset);
-  if (available < total) return Status::kNeedMore;
-  packet.assign(head, head + total);
-  consumed_ += total;
-  if (consumed_ == buffer_.size()) Clear();
-  return Status::kPacket;
-}
-
-void StreamSplitter::Clear() {
-  buffer_.clear();
-  consumed_ = 0;
 }
 
 namespace {

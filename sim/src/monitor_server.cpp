@@ -2,12 +2,14 @@
 
 #include <algorithm>
 
-#include "printersim/monitor_protocol.h"
 #include "printersim/wire.h"
 #include "server.h"
 #include "tgx/win32.h"
+#include "tgx/wire/sim_monitor.h"
 
 namespace printersim {
+
+namespace monitor = ::tgx::wire::sim_monitor;
 std::unique_ptr<MonitorServer> MonitorServer::Create(EventLoop& loop, Server& server,
                                                      const std::filesystem::path& path,
                                                      std::string* error) {

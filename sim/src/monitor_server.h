@@ -1,4 +1,4 @@
-// The simulator port monitor's socket (framing in printersim/monitor_protocol.h):
+// The simulator port monitor's socket (framing in tgx/wire/sim_monitor.h):
 // a plug-in opens a printer by port name and writes, reads and asks for the
 // device ID through one connection. An open connection is a data path of the
 // printer with its own session.

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "printersim/ppdt_protocol.h"
 #include "tgx/win32.h"
+#include "tgx/wire/ppdt_device.h"
 
 namespace printersim {
+
+namespace ppdt = ::tgx::wire::ppdt_device;
 namespace {
 
 PpdtAnswer Fail(std::uint32_t status) { return PpdtAnswer{status, 0, {}}; }
@@ -115,8 +117,8 @@ PpdtAnswer PpdtDevice::WriteSession(ManagementSession& session,
   std::vector<std::uint8_t> request;
   for (;;) {
     const auto status = session.splitter.Next(request);
-    if (status == devpkt::StreamSplitter::Status::kNeedMore) break;
-    if (status == devpkt::StreamSplitter::Status::kBroken) {
+    if (status == devpkt::Splitter::Status::kNeedMore) break;
+    if (status == devpkt::Splitter::Status::kBroken) {
       printer_.Violation("bad_device_packet", "1394 session write lost its framing");
       break;
     }

@@ -39,7 +39,7 @@ class PpdtDevice {
  private:
   struct ManagementSession {
     bool open = false;
-    devpkt::StreamSplitter splitter;
+    devpkt::Splitter splitter{devpkt::Answers::kAccepted};
     std::deque<std::uint8_t> answers;
   };
   PpdtAnswer OpenSession(ManagementSession& session);

@@ -2,10 +2,12 @@
 
 #include <sys/socket.h>
 
-#include "printersim/ppdt_protocol.h"
 #include "tgx/win32.h"
+#include "tgx/wire/ppdt_device.h"
 
 namespace printersim {
+
+namespace ppdt = ::tgx::wire::ppdt_device;
 namespace {
 
 std::vector<std::uint8_t> EncodeAnswer(const PpdtAnswer& answer) {

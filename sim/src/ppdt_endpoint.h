@@ -1,5 +1,5 @@
 // The Unix socket that stands for a printer's IEEE 1394 device (framing in
-// printersim/ppdt_protocol.h). One connection holds the device at a time;
+// tgx/wire/ppdt_device.h). One connection holds the device at a time;
 // requests are answered in order, a stalled printer holds job writes back and a
 // slow one delays every answer.
 #pragma once

@@ -430,8 +430,8 @@ void Session::HandleManagement(Channel& channel, std::span<const std::uint8_t> p
   std::vector<std::uint8_t> request;
   for (;;) {
     const auto status = channel.splitter.Next(request);
-    if (status == devpkt::StreamSplitter::Status::kNeedMore) return;
-    if (status == devpkt::StreamSplitter::Status::kBroken) {
+    if (status == devpkt::Splitter::Status::kNeedMore) return;
+    if (status == devpkt::Splitter::Status::kBroken) {
       printer_.Violation("bad_device_packet", "management stream on channel " +
                                                   std::to_string(channel.secondary_socket) +
                                                   " lost its framing");

@@ -80,7 +80,7 @@ class Session {
     std::deque<std::uint8_t> outgoing;  // management bytes waiting for credit
     bool credit_request_pending = false;
     bool credit_command_outstanding = false;
-    devpkt::StreamSplitter splitter;
+    devpkt::Splitter splitter{devpkt::Answers::kAccepted};
     ChannelCounters counters;
   };
 

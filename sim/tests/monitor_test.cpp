@@ -1,12 +1,12 @@
 // The port monitor socket, as the simulator monitor plug-in uses it.
 #include <chrono>
 
-#include "printersim/monitor_protocol.h"
 #include "printersim/wire.h"
 #include "sim_fixture.h"
+#include "tgx/wire/sim_monitor.h"
 
 using namespace hostside;
-namespace monitor = printersim::monitor;
+namespace monitor = tgx::wire::sim_monitor;
 namespace wire = printersim::wire;
 
 namespace {

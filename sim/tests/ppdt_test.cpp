@@ -3,11 +3,11 @@
 #include <chrono>
 #include <thread>
 
-#include "printersim/ppdt_protocol.h"
 #include "sim_fixture.h"
+#include "tgx/wire/ppdt_device.h"
 
 using namespace hostside;
-namespace ppdt = printersim::ppdt;
+namespace ppdt = tgx::wire::ppdt_device;
 
 namespace {
 

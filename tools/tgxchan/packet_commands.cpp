@@ -24,7 +24,7 @@ using packet::BuildPacket;
 using packet::Bytes;
 using packet::FormatPacket;
 using packet::HexDump;
-using packet::PacketStream;
+using PacketStream = packet::Splitter;
 using packet::RegistrationPayload;
 
 constexpr char kPacketHelp[] =
@@ -66,16 +66,16 @@ std::int32_t ReceivePackets(AuCbtSocket socket, PacketStream& stream, bool* anyt
   const std::int32_t got = AuCbtRecv(socket, buffer, sizeof buffer);
   if (got < 0) return got;
   *anything = got > 0;
-  stream.Append(std::span(buffer, static_cast<std::size_t>(got)));
+  stream.Feed(std::span(buffer, static_cast<std::size_t>(got)));
+  Bytes bytes;
   for (;;) {
-    PacketStream::Item item = stream.Next();
-    if (item.kind == PacketStream::Kind::kNeedMore) break;
-    if (item.kind == PacketStream::Kind::kGarbage) {
-      std::printf("bytes that are no packet (%zu):\n%s", item.bytes.size(),
-                  HexDump(item.bytes).c_str());
+    const PacketStream::Status status = stream.Next(bytes);
+    if (status == PacketStream::Status::kNeedMore) break;
+    if (status == PacketStream::Status::kBroken) {
+      std::printf("bytes that are no packet (%zu):\n%s", bytes.size(), HexDump(bytes).c_str());
       break;
     }
-    seen(item.bytes);
+    seen(bytes);
   }
   std::fflush(stdout);
   return 0;
@@ -183,7 +183,7 @@ int RunPacket(int argc, char** argv) {
     std::printf("packet of %zu bytes sent to %s\n", request.size(), port.c_str());
     return kExitSuccess;
   }
-  PacketStream stream;
+  PacketStream stream(packet::Answers::kAccepted);
   const std::int32_t status = AwaitAnswer(channel, stream, id, waitMs, true, ShowPacket);
   if (Interrupted()) return kExitInterrupted;
   if (status == 1) {
@@ -258,7 +258,7 @@ int RunListen(int argc, char** argv) {
   AgentLibrary library;
   Channel channel(port, serviceChannel);
   if (const int rc = channel.Open(library); rc != kExitSuccess) return rc;
-  PacketStream stream;
+  PacketStream stream(packet::Answers::kAccepted);
   std::uint64_t seen = 0;
   const auto show = [&](const Bytes& p) {
     if (count != 0 && seen >= count) return;

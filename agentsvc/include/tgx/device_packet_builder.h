@@ -1,6 +1,6 @@
 // Client-side helpers for the printer's management packets (device_packet.h):
-// building requests and registration payloads, cutting a received byte stream
-// into packets, and showing them as text.
+// building requests and registration payloads, and showing them as text
+// (packet::Splitter, from tgx/device_packet.h, cuts a received stream).
 #pragma once
 
 #include <cstdint>
@@ -20,24 +20,6 @@ Bytes BuildPacket(std::uint8_t flags, std::uint16_t opcode, std::uint16_t transa
 // event codes and how long the registration lasts (0: no limit).
 Bytes RegistrationPayload(std::uint32_t key, std::span<const std::uint16_t> events,
                           std::uint32_t minutes);
-
-// Cuts a byte stream received from the printer into packets.
-class PacketStream {
- public:
-  enum class Kind { kPacket, kNeedMore, kGarbage };
-  struct Item {
-    Kind kind;
-    Bytes bytes;  // the packet, or the bytes that do not form one
-  };
-
-  void Append(std::span<const std::uint8_t> bytes);
-  // The next whole packet; kNeedMore while it has not arrived whole; kGarbage
-  // (everything held) when the stream does not start with a valid header.
-  Item Next();
-
- private:
-  Bytes held_;
-};
 
 // One line with the header fields, then a hex dump of the payload.
 std::string FormatPacket(std::span<const std::uint8_t> packet);

@@ -10,29 +10,29 @@
 #include <span>
 #include <vector>
 
+#include "tgx/wire/device_packet.h"
+
 namespace printersim::devpkt {
 
-inline constexpr std::size_t kHeaderSize = 20;
-inline constexpr std::size_t kMagicOffset = 0;
-inline constexpr std::size_t kVersionOffset = 2;
-inline constexpr std::size_t kFlagsOffset = 3;
-inline constexpr std::size_t kOpcodeOffset = 4;
-inline constexpr std::size_t kTransactionIdOffset = 6;
-inline constexpr std::size_t kPayloadLengthOffset = 8;
-inline constexpr std::size_t kCarried1Offset = 10;  // 4 bytes, carried unchanged
-inline constexpr std::size_t kCarried2Offset = 14;  // 4 bytes, carried unchanged
-inline constexpr std::size_t kCarried3Offset = 18;  // 2 bytes, carried unchanged
-
-inline constexpr std::uint16_t kMagic = 0xCDCA;
-inline constexpr std::uint8_t kVersion = 0x10;
-inline constexpr std::uint8_t kFlagAnswer = 0x01;
-inline constexpr std::uint8_t kFlagExpectsAnswer = 0x04;
-inline constexpr std::uint16_t kMinOpcode = 1;
-inline constexpr std::uint16_t kMaxOpcode = 128;
-
-inline constexpr std::uint16_t kOpRegister = 8;
-inline constexpr std::uint16_t kOpUnregister = 9;
-inline constexpr std::uint16_t kOpNotification = 10;
+// The layout and codes are the wire's own; the simulator keeps its own reading
+// and writing of them, and cuts the host's stream with the wire's one splitter.
+using tgx::wire::device_packet::Answers;
+using tgx::wire::device_packet::kCarried;
+using tgx::wire::device_packet::kFlagAnswer;
+using tgx::wire::device_packet::kFlagExpectsAnswer;
+using tgx::wire::device_packet::kFlags;
+using tgx::wire::device_packet::kHeaderSize;
+using tgx::wire::device_packet::kMagic;
+using tgx::wire::device_packet::kMagicValue;
+using tgx::wire::device_packet::kOpcode;
+using tgx::wire::device_packet::kOpNotification;
+using tgx::wire::device_packet::kOpRegister;
+using tgx::wire::device_packet::kOpUnregister;
+using tgx::wire::device_packet::kPayloadLength;
+using tgx::wire::device_packet::kTransaction;
+using tgx::wire::device_packet::kVersion;
+using tgx::wire::device_packet::kVersionValue;
+using tgx::wire::device_packet::Splitter;
 
 struct Header {
   std::uint8_t flags = 0;
@@ -42,27 +42,9 @@ struct Header {
   std::uint8_t carried[10] = {};  // bytes 10 to 19
 };
 
-// Checks magic, version and opcode range of a 20-byte header.
-bool HeaderValid(const std::uint8_t* bytes);
 Header ReadHeader(const std::uint8_t* bytes);
 void WriteHeader(std::uint8_t* bytes, const Header& header);
 std::vector<std::uint8_t> Encode(const Header& header, std::span<const std::uint8_t> payload);
-
-// Splits a byte stream into packets. Feed() appends bytes; Next() yields the next
-// whole packet, nothing while more bytes are needed, or reports a broken stream
-// (wrong magic, version or opcode), after which the buffer has been emptied.
-class StreamSplitter {
- public:
-  enum class Status { kPacket, kNeedMore, kBroken };
-  void Feed(std::span<const std::uint8_t> bytes);
-  Status Next(std::vector<std::uint8_t>& packet);
-  std::size_t Buffered() const { return buffer_.size() - consumed_; }
-  void Clear();
-
- private:
-  std::vector<std::uint8_t> buffer_;
-  std::size_t consumed_ = 0;
-};
 
 // Event registration (opcode 8) and unregistration (opcode 9) payloads, read at
 // their offsets from the start of the packet.

@@ -35,9 +35,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "printersim/wire.h"
+#include "tgx/wire/byte_order.h"
 
-namespace printersim::ppdt {
+namespace tgx::wire::ppdt_device {
 
 inline constexpr std::uint32_t kMagic = 0x54445050;  // "PPDT" as little-endian bytes
 inline constexpr std::uint32_t kMaxBuffer = 0x4000;
@@ -93,36 +93,36 @@ struct AnswerHeader {
 };
 
 inline void WriteRequestHeader(std::uint8_t* p, const RequestHeader& h) {
-  wire::StoreLe32(p + kRequestMagicOffset, kMagic);
-  wire::StoreLe32(p + kRequestCodeOffset, h.control_code);
-  wire::StoreLe32(p + kRequestInputLengthOffset, h.input_length);
-  wire::StoreLe32(p + kRequestOutputLengthOffset, h.output_length);
-  wire::StoreLe32(p + kRequestOutputDataOffset, h.output_data_length);
+  StoreLe32(p + kRequestMagicOffset, kMagic);
+  StoreLe32(p + kRequestCodeOffset, h.control_code);
+  StoreLe32(p + kRequestInputLengthOffset, h.input_length);
+  StoreLe32(p + kRequestOutputLengthOffset, h.output_length);
+  StoreLe32(p + kRequestOutputDataOffset, h.output_data_length);
 }
 
 // False when the magic is wrong or a length is above kMaxBuffer.
 inline bool ReadRequestHeader(const std::uint8_t* p, RequestHeader& h) {
-  h.control_code = wire::LoadLe32(p + kRequestCodeOffset);
-  h.input_length = wire::LoadLe32(p + kRequestInputLengthOffset);
-  h.output_length = wire::LoadLe32(p + kRequestOutputLengthOffset);
-  h.output_data_length = wire::LoadLe32(p + kRequestOutputDataOffset);
-  return wire::LoadLe32(p + kRequestMagicOffset) == kMagic && h.input_length <= kMaxBuffer &&
+  h.control_code = LoadLe32(p + kRequestCodeOffset);
+  h.input_length = LoadLe32(p + kRequestInputLengthOffset);
+  h.output_length = LoadLe32(p + kRequestOutputLengthOffset);
+  h.output_data_length = LoadLe32(p + kRequestOutputDataOffset);
+  return LoadLe32(p + kRequestMagicOffset) == kMagic && h.input_length <= kMaxBuffer &&
          h.output_length <= kMaxBuffer && h.output_data_length <= h.output_length;
 }
 
 inline void WriteAnswerHeader(std::uint8_t* p, const AnswerHeader& h) {
-  wire::StoreLe32(p + kAnswerMagicOffset, kMagic);
-  wire::StoreLe32(p + kAnswerStatusOffset, h.status);
-  wire::StoreLe32(p + kAnswerReturnedOffset, h.bytes_returned);
-  wire::StoreLe32(p + kAnswerDataLengthOffset, h.data_length);
+  StoreLe32(p + kAnswerMagicOffset, kMagic);
+  StoreLe32(p + kAnswerStatusOffset, h.status);
+  StoreLe32(p + kAnswerReturnedOffset, h.bytes_returned);
+  StoreLe32(p + kAnswerDataLengthOffset, h.data_length);
 }
 
 // False when the magic is wrong or the data length is above kMaxBuffer.
 inline bool ReadAnswerHeader(const std::uint8_t* p, AnswerHeader& h) {
-  h.status = wire::LoadLe32(p + kAnswerStatusOffset);
-  h.bytes_returned = wire::LoadLe32(p + kAnswerReturnedOffset);
-  h.data_length = wire::LoadLe32(p + kAnswerDataLengthOffset);
-  return wire::LoadLe32(p + kAnswerMagicOffset) == kMagic && h.data_length <= kMaxBuffer;
+  h.status = LoadLe32(p + kAnswerStatusOffset);
+  h.bytes_returned = LoadLe32(p + kAnswerReturnedOffset);
+  h.data_length = LoadLe32(p + kAnswerDataLengthOffset);
+  return LoadLe32(p + kAnswerMagicOffset) == kMagic && h.data_length <= kMaxBuffer;
 }
 
-}  // namespace printersim::ppdt
+}  // namespace tgx::wire::ppdt_device

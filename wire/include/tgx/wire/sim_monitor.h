@@ -43,7 +43,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace printersim::monitor {
+namespace tgx::wire::sim_monitor {
 
 inline constexpr std::uint32_t kMaxFrame = 1 << 20;
 inline constexpr std::uint8_t kReplyBit = 0x80;
@@ -68,4 +68,4 @@ inline constexpr std::size_t kReadTimeoutOffset = 4;
 inline constexpr std::size_t kReadPayloadSize = 8;
 inline constexpr std::size_t kWriteReplyPayloadSize = 4;
 
-}  // namespace printersim::monitor
+}  // namespace tgx::wire::sim_monitor
