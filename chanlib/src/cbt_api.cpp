@@ -11,13 +11,13 @@
 #include <mutex>
 #include <string>
 
-#include "chanlib/port_name.h"
 #include "chanlib/result_codes.h"
 #include "engine.h"
 #include "job_queue.h"
 #include "port_requests.h"
 #include "records.h"
 #include "tgx/named_objects.h"
+#include "tgx/port_name.h"
 
 namespace tgx::chanlib {
 namespace {
@@ -252,7 +252,7 @@ int CBT_Bind(std::uint16_t socket, void* bindInfo) {
   auto* info = static_cast<std::uint8_t*>(bindInfo);
   char* name = reinterpret_cast<char*>(info + kBindNameOffset);
   const std::size_t length = strnlen(name, kPortNameBindSize);
-  if (length == 5 && IsParallelPortName({name, length})) name[4] = '\0';
+  if (length == 5 && ParallelPortDigit({name, length})) name[4] = '\0';
   NamedMutexLock sockets(set->socketsLock());
   UpdateSocket(*set, socket, [&](SocketRecord& record) {
     std::memset(record.portName, 0, sizeof record.portName);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "chanlib/port_name.h"
+#include "tgx/port_name.h"
 
 namespace tgx::chanport {
 
@@ -155,7 +155,7 @@ void CommandExecutor::Open(PortCommandRecord& record) {
 
   VI1284_HANDLE handle = 0;
   bool opened = port_.open(name.c_str(), VI1284_GENERIC_READ | VI1284_GENERIC_WRITE, &handle);
-  if (!opened && chanlib::IsParallelPortName(name)) {
+  if (!opened && ParallelPortDigit(name)) {
     opened = port_.open(name.c_str(), VI1284_GENERIC_WRITE, &handle);
     if (opened) record.extra = chanlib::kExtraOpenedWriteOnly;
   }

@@ -34,14 +34,6 @@ PlatformClass ClassifyPlatform(DWORD platformId, DWORD majorVersion) {
   return PlatformClass::kOther;
 }
 
-std::optional<unsigned> ParallelPortDigit(std::string_view name) {
-  if (name.size() < 4 || !StartsWithIgnoreCase(name, "LPT") || !IsDigit(name[3])) {
-    return std::nullopt;
-  }
-  if (name.size() > 5 || (name.size() == 5 && name[4] != ':')) return std::nullopt;
-  return static_cast<unsigned>(name[3] - '0');
-}
-
 PortKind ClassifyPortName(std::string_view name, PlatformClass platform) {
   if (ParallelPortDigit(name)) return PortKind::kParallel;
   if (name.size() == 6 && StartsWithIgnoreCase(name, "USB") && AllDigits(name.substr(3))) {

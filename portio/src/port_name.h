@@ -4,6 +4,7 @@
 #include <optional>
 #include <string_view>
 
+#include "tgx/port_name.h"
 #include "tgx/win32.h"
 
 namespace tgx::portio {
@@ -37,7 +38,7 @@ enum class PortKind { kParallel, kUsb, kNtMonitor, k9xMonitor };
 PortKind ClassifyPortName(std::string_view name, PlatformClass platform);
 
 // The digit of a parallel port name ("LPT3:" gives 3).
-std::optional<unsigned> ParallelPortDigit(std::string_view name);
+using ::tgx::ParallelPortDigit;
 
 // "USBPRN" in any case followed by two digits: the 9x USB printer ports.
 bool IsUsbPrnPort(std::string_view name);
