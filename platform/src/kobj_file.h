@@ -18,9 +18,9 @@
 #include <memory>
 #include <optional>
 
-#include "kobj_fd.h"
 #include "namespace.h"
 #include "tgx/handle.h"
+#include "tgx/unique_fd.h"
 #include "tgx/win32.h"
 
 namespace tgx::kobj {

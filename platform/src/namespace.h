@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "kobj_fd.h"
+#include "tgx/unique_fd.h"
 #include "tgx/win32.h"
 
 namespace tgx::kobj {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "scheduler.h"
-#include "unique_fd.h"
+#include "tgx/unique_fd.h"
 
 namespace printersim {
 
@@ -48,8 +48,8 @@ class EventLoop : public Scheduler {
   int NextTimeoutMs() const;
   void RunDueTimers();
 
-  UniqueFd epoll_;
-  UniqueFd signals_;
+  tgx::UniqueFd epoll_;
+  tgx::UniqueFd signals_;
   std::uint64_t next_token_ = 1;
   std::map<std::uint64_t, std::shared_ptr<Watch>> watches_;  // token -> watch
   std::map<int, std::uint64_t> tokens_;                      // fd -> token

@@ -11,7 +11,7 @@
 
 namespace printersim {
 
-UniqueFd ListenUnix(const std::filesystem::path& path, std::string* error) {
+tgx::UniqueFd ListenUnix(const std::filesystem::path& path, std::string* error) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.string().size() >= sizeof address.sun_path) {
@@ -22,7 +22,7 @@ UniqueFd ListenUnix(const std::filesystem::path& path, std::string* error) {
   std::error_code ec;
   std::filesystem::create_directories(path.parent_path(), ec);
   std::filesystem::remove(path, ec);
-  UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  tgx::UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!fd.valid() || bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(fd.get(), 64) != 0) {
     *error = "cannot listen on " + path.string() + ": " + std::strerror(errno);
@@ -31,8 +31,8 @@ UniqueFd ListenUnix(const std::filesystem::path& path, std::string* error) {
   return fd;
 }
 
-UniqueFd ListenLoopback(std::uint16_t port, std::uint16_t* bound, std::string* error) {
-  UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+tgx::UniqueFd ListenLoopback(std::uint16_t port, std::uint16_t* bound, std::string* error) {
+  tgx::UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   const int on = 1;
   setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in address{};
@@ -50,11 +50,12 @@ UniqueFd ListenLoopback(std::uint16_t port, std::uint16_t* bound, std::string* e
   return fd;
 }
 
-Acceptor::Acceptor(EventLoop& loop, UniqueFd listener, AcceptHandler on_accept)
+Acceptor::Acceptor(EventLoop& loop, tgx::UniqueFd listener, AcceptHandler on_accept)
     : loop_(loop), listener_(std::move(listener)), on_accept_(std::move(on_accept)) {
   loop_.Add(listener_.get(), EPOLLIN, [this](std::uint32_t) {
     for (;;) {
-      UniqueFd connection(accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+      tgx::UniqueFd connection(
+          accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
       if (!connection.valid()) return;
       sockaddr_storage address{};
       socklen_t length = sizeof address;

@@ -8,26 +8,26 @@
 #include <string>
 
 #include "event_loop.h"
-#include "unique_fd.h"
+#include "tgx/unique_fd.h"
 
 namespace printersim {
 
 // Binds a Unix stream socket at path (replacing a stale socket file) and listens.
-UniqueFd ListenUnix(const std::filesystem::path& path, std::string* error);
+tgx::UniqueFd ListenUnix(const std::filesystem::path& path, std::string* error);
 // Binds 127.0.0.1:port (0: any free port) and listens; the bound port goes to *bound.
-UniqueFd ListenLoopback(std::uint16_t port, std::uint16_t* bound, std::string* error);
+tgx::UniqueFd ListenLoopback(std::uint16_t port, std::uint16_t* bound, std::string* error);
 
 class Acceptor {
  public:
-  using AcceptHandler = std::function<void(UniqueFd connection)>;
-  Acceptor(EventLoop& loop, UniqueFd listener, AcceptHandler on_accept);
+  using AcceptHandler = std::function<void(tgx::UniqueFd connection)>;
+  Acceptor(EventLoop& loop, tgx::UniqueFd listener, AcceptHandler on_accept);
   ~Acceptor();
   Acceptor(const Acceptor&) = delete;
   Acceptor& operator=(const Acceptor&) = delete;
 
  private:
   EventLoop& loop_;
-  UniqueFd listener_;
+  tgx::UniqueFd listener_;
   AcceptHandler on_accept_;
 };
 

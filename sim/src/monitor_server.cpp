@@ -15,11 +15,11 @@ std::unique_ptr<MonitorServer> MonitorServer::Create(EventLoop& loop, Server& se
                                                      std::string* error) {
   std::unique_ptr<MonitorServer> monitor(new MonitorServer(loop, server));
   monitor->path_ = path;
-  UniqueFd listener = ListenUnix(path, error);
+  tgx::UniqueFd listener = ListenUnix(path, error);
   if (!listener.valid()) return nullptr;
   MonitorServer* self = monitor.get();
   monitor->acceptor_ = std::make_unique<Acceptor>(
-      loop, std::move(listener), [self](UniqueFd fd) { self->Accept(std::move(fd)); });
+      loop, std::move(listener), [self](tgx::UniqueFd fd) { self->Accept(std::move(fd)); });
   return monitor;
 }
 
@@ -29,7 +29,7 @@ MonitorServer::~MonitorServer() {
   connections_.clear();
 }
 
-void MonitorServer::Accept(UniqueFd fd) {
+void MonitorServer::Accept(tgx::UniqueFd fd) {
   const std::uint64_t id = next_id_++;
   Connection& c = connections_[id];
   c.id = id;

@@ -50,7 +50,7 @@ class MonitorServer {
   };
 
   MonitorServer(EventLoop& loop, Server& server) : loop_(loop), server_(server), timers_(loop) {}
-  void Accept(UniqueFd fd);
+  void Accept(tgx::UniqueFd fd);
   void Process(Connection& c);
   // Serves one whole request frame; false when the connection must close.
   bool Serve(Connection& c, std::uint8_t op, std::span<const std::uint8_t> payload);

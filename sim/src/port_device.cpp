@@ -74,7 +74,7 @@ PortDevice::~PortDevice() {
 }
 
 bool PortDevice::OpenPty(std::string* error) {
-  UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  tgx::UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!master.valid()) {
     *error = Errno("posix_openpt");
     return false;

@@ -19,7 +19,7 @@
 #include "printer.h"
 #include "session.h"
 #include "stream.h"
-#include "unique_fd.h"
+#include "tgx/unique_fd.h"
 
 namespace printersim {
 
@@ -52,8 +52,8 @@ class PortDevice {
 
   EventLoop& loop_;
   Printer& printer_;
-  UniqueFd slave_;
-  UniqueFd watch_;
+  tgx::UniqueFd slave_;
+  tgx::UniqueFd watch_;
   std::string pty_path_;
   std::filesystem::path device_path_;
   std::vector<std::filesystem::path> owned_paths_;  // removed in this order

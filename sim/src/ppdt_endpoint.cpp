@@ -24,11 +24,11 @@ std::unique_ptr<PpdtEndpoint> PpdtEndpoint::Create(EventLoop& loop, Printer& pri
                                                    std::string* error) {
   std::unique_ptr<PpdtEndpoint> endpoint(new PpdtEndpoint(loop, printer));
   endpoint->path_ = path;
-  UniqueFd listener = ListenUnix(path, error);
+  tgx::UniqueFd listener = ListenUnix(path, error);
   if (!listener.valid()) return nullptr;
   PpdtEndpoint* self = endpoint.get();
   endpoint->acceptor_ = std::make_unique<Acceptor>(
-      loop, std::move(listener), [self](UniqueFd fd) { self->Accept(std::move(fd)); });
+      loop, std::move(listener), [self](tgx::UniqueFd fd) { self->Accept(std::move(fd)); });
   return endpoint;
 }
 
@@ -41,7 +41,7 @@ PpdtEndpoint::~PpdtEndpoint() {
   device_.reset();
 }
 
-void PpdtEndpoint::Accept(UniqueFd fd) {
+void PpdtEndpoint::Accept(tgx::UniqueFd fd) {
   if (stream_) {
     // The device opens exclusively: answer the open with a sharing violation.
     printer_.counters().Add("ppdt.opens_refused");

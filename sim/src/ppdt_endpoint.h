@@ -29,7 +29,7 @@ class PpdtEndpoint {
 
  private:
   PpdtEndpoint(EventLoop& loop, Printer& printer) : loop_(loop), printer_(printer), timers_(loop) {}
-  void Accept(UniqueFd fd);
+  void Accept(tgx::UniqueFd fd);
   void OnData(std::span<const std::uint8_t> bytes);
   void ProcessRequests();
   void SendAnswer(const PpdtAnswer& answer);

@@ -70,10 +70,10 @@ std::string Server::Start() {
   std::string error;
   monitor_ = MonitorServer::Create(loop_, *this, options_.monitor_path, &error);
   if (!monitor_) return error;
-  UniqueFd control = ListenUnix(options_.control_path, &error);
+  tgx::UniqueFd control = ListenUnix(options_.control_path, &error);
   if (!control.valid()) return error;
   control_ = std::make_unique<Acceptor>(loop_, std::move(control),
-                                        [this](UniqueFd fd) { AcceptControl(std::move(fd)); });
+                                        [this](tgx::UniqueFd fd) { AcceptControl(std::move(fd)); });
   return {};
 }
 
@@ -129,7 +129,7 @@ std::string Server::Plug(PrinterUnit& unit) {
   return error;
 }
 
-void Server::AcceptControl(UniqueFd fd) {
+void Server::AcceptControl(tgx::UniqueFd fd) {
   const std::uint64_t id = next_control_id_++;
   ControlConnection& connection = control_connections_[id];
   ControlConnection* self = &connection;

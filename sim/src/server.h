@@ -67,7 +67,7 @@ class Server {
  private:
   std::string CreateEndpoints(PrinterUnit& unit);
   void UpdateReading(PrinterUnit& unit);
-  void AcceptControl(UniqueFd fd);
+  void AcceptControl(tgx::UniqueFd fd);
   void FinishOutput();
 
   Config config_;

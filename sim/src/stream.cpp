@@ -14,7 +14,7 @@ constexpr std::size_t kReadSize = 64 * 1024;
 constexpr std::size_t kReadsPerEvent = 16;
 }  // namespace
 
-Stream::Stream(EventLoop& loop, UniqueFd fd, DataHandler on_data, ClosedHandler on_closed)
+Stream::Stream(EventLoop& loop, tgx::UniqueFd fd, DataHandler on_data, ClosedHandler on_closed)
     : loop_(loop),
       fd_(std::move(fd)),
       on_data_(std::move(on_data)),

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "event_loop.h"
-#include "unique_fd.h"
+#include "tgx/unique_fd.h"
 
 namespace printersim {
 
@@ -22,7 +22,7 @@ class Stream {
 
   // on_closed runs once when the peer closes or the descriptor fails; it may
   // destroy the Stream.
-  Stream(EventLoop& loop, UniqueFd fd, DataHandler on_data, ClosedHandler on_closed);
+  Stream(EventLoop& loop, tgx::UniqueFd fd, DataHandler on_data, ClosedHandler on_closed);
   ~Stream();
   Stream(const Stream&) = delete;
   Stream& operator=(const Stream&) = delete;
@@ -45,7 +45,7 @@ class Stream {
   void Close();
 
   EventLoop& loop_;
-  UniqueFd fd_;
+  tgx::UniqueFd fd_;
   DataHandler on_data_;
   ClosedHandler on_closed_;
   std::vector<std::uint8_t> buffer_;  // reads land here (one stream, one reader)

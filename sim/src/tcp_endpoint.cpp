@@ -5,11 +5,11 @@ namespace printersim {
 std::unique_ptr<TcpEndpoint> TcpEndpoint::Create(EventLoop& loop, Printer& printer,
                                                  std::uint16_t port, std::string* error) {
   std::unique_ptr<TcpEndpoint> endpoint(new TcpEndpoint(loop, printer));
-  UniqueFd listener = ListenLoopback(port, &endpoint->port_, error);
+  tgx::UniqueFd listener = ListenLoopback(port, &endpoint->port_, error);
   if (!listener.valid()) return nullptr;
   TcpEndpoint* self = endpoint.get();
   endpoint->acceptor_ = std::make_unique<Acceptor>(
-      loop, std::move(listener), [self](UniqueFd fd) { self->Accept(std::move(fd)); });
+      loop, std::move(listener), [self](tgx::UniqueFd fd) { self->Accept(std::move(fd)); });
   return endpoint;
 }
 
@@ -19,7 +19,7 @@ TcpEndpoint::~TcpEndpoint() {
   connections_.clear();
 }
 
-void TcpEndpoint::Accept(UniqueFd fd) {
+void TcpEndpoint::Accept(tgx::UniqueFd fd) {
   const std::uint64_t id = next_id_++;
   printer_.counters().Add("tcp.connections");
   Connection& connection = connections_[id];

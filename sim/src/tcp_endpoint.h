@@ -34,7 +34,7 @@ class TcpEndpoint {
     std::optional<DeviceIdQueryScanner> id_query;
   };
   TcpEndpoint(EventLoop& loop, Printer& printer) : loop_(loop), printer_(printer), timers_(loop) {}
-  void Accept(UniqueFd fd);
+  void Accept(tgx::UniqueFd fd);
   void FromHost(Connection& connection, std::span<const std::uint8_t> bytes);
 
   EventLoop& loop_;

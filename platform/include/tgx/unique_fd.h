@@ -1,11 +1,11 @@
-// An owned file descriptor, closed when it goes out of scope.
+// An owned file descriptor, closed on destruction.
 #pragma once
 
 #include <unistd.h>
 
 #include <utility>
 
-namespace tgx::kobj {
+namespace tgx {
 
 class UniqueFd {
  public:
@@ -16,12 +16,14 @@ class UniqueFd {
     if (this != &other) reset(std::exchange(other.fd_, -1));
     return *this;
   }
+  ~UniqueFd() { reset(); }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { reset(); }
 
   explicit operator bool() const { return fd_ >= 0; }
   int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int release() { return std::exchange(fd_, -1); }
   void reset(int fd = -1) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
@@ -31,4 +33,4 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-}  // namespace tgx::kobj
+}  // namespace tgx
