@@ -1,6 +1,6 @@
 #include "message_splitter.h"
 
-#include "tgx/agent_wire.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::agent {
 

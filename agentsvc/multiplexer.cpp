@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <optional>
 
-#include "tgx/agent_wire.h"
 #include "tgx/device_packet.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::agent {
 

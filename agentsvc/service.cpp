@@ -11,10 +11,10 @@
 #include "instance.h"
 #include "libraries.h"
 #include "session_server.h"
-#include "tgx/agent_wire.h"
 #include "tgx/kobj.h"
 #include "tgx/named_objects.h"
 #include "tgx/socket.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::agent::service {
 

@@ -41,7 +41,7 @@ void AppendReply(std::vector<std::uint8_t>& replies, const std::vector<std::uint
 }  // namespace
 
 std::uint16_t ServiceChannelOf(const ChannelDescriptor& d) {
-  return LoadU16(d.data() + descriptor::kServiceChannel);
+  return LoadLe16(d.data() + descriptor::kServiceChannel);
 }
 
 std::size_t ClientLimit(std::uint16_t service_channel) {
@@ -252,7 +252,7 @@ void Session::CreateSocket(ClientLink& link, std::vector<std::uint8_t>& reply) {
     }
   }
   SetMessageResult(reply.data(), r);
-  StoreU32(reply.data() + create_socket::kSocketId, socket_id_);
+  StoreLe32(reply.data() + create_socket::kSocketId, socket_id_);
   if (r != result::kSuccess) Detach(link.socket);
 }
 
@@ -299,7 +299,7 @@ void Session::Connect(ClientLink& link, std::vector<std::uint8_t>& reply) {
 }
 
 void Session::DeleteSocket(ClientLink& link, std::vector<std::uint8_t>& reply) {
-  cancel_on_close_ = LoadU32(reply.data() + delete_socket::kCancelFlag) != 0;
+  cancel_on_close_ = LoadLe32(reply.data() + delete_socket::kCancelFlag) != 0;
   link.SetConnected(false);
   const bool last = links_.size() == 1;
   SetMessageResult(reply.data(), last && !api_ ? result::kNoLibrary : result::kSuccess);
@@ -308,7 +308,7 @@ void Session::DeleteSocket(ClientLink& link, std::vector<std::uint8_t>& reply) {
 
 void Session::Send(ClientLink& link, std::span<const std::uint8_t> request,
                    std::vector<std::uint8_t>& reply) {
-  const std::uint32_t count = LoadU32(request.data() + send::kCount);
+  const std::uint32_t count = LoadLe32(request.data() + send::kCount);
   const auto data = request.subspan(send::kData, count);
   std::uint32_t r = count == 0 ? result::kSuccess : ChannelReady();
   if (count != 0 && r == result::kSuccess) {
@@ -328,9 +328,9 @@ void Session::Recv(ClientLink& link, std::span<const std::uint8_t> request,
   if (r == result::kSuccess) r = ReadChannel();
   if (r == result::kSuccess) {
     const std::size_t wanted =
-        std::min<std::size_t>(LoadU32(request.data() + recv::kLargestCount), recv::kDataCapacity);
+        std::min<std::size_t>(LoadLe32(request.data() + recv::kLargestCount), recv::kDataCapacity);
     const std::size_t count = link.queue.Take(reply.data() + recv::kData, wanted);
-    StoreU32(reply.data() + recv::kCount, static_cast<std::uint32_t>(count));
+    StoreLe32(reply.data() + recv::kCount, static_cast<std::uint32_t>(count));
   }
   SetMessageResult(reply.data(), r);
 }
@@ -338,10 +338,10 @@ void Session::Recv(ClientLink& link, std::span<const std::uint8_t> request,
 void Session::GetDataSize(ClientLink& link, std::vector<std::uint8_t>& reply) {
   const std::uint32_t r = ChannelReady();
   if (r == result::kSuccess) {
-    const int mode = static_cast<int>(LoadU32(reply.data() + get_data_size::kMode));
+    const int mode = static_cast<int>(LoadLe32(reply.data() + get_data_size::kMode));
     const int held = api_->get_data_size(socket_, mode);
-    StoreU32(reply.data() + get_data_size::kSize,
-             static_cast<std::uint32_t>(held) + static_cast<std::uint32_t>(link.queue.size()));
+    StoreLe32(reply.data() + get_data_size::kSize,
+              static_cast<std::uint32_t>(held) + static_cast<std::uint32_t>(link.queue.size()));
   }
   SetMessageResult(reply.data(), r);
 }
@@ -349,8 +349,8 @@ void Session::GetDataSize(ClientLink& link, std::vector<std::uint8_t>& reply) {
 void Session::SetTimeout(std::vector<std::uint8_t>& reply) {
   std::uint32_t r = ChannelReady();
   if (r == result::kSuccess) {
-    const std::uint32_t receive = LoadU32(reply.data() + set_timeout::kReceiveTimeout);
-    const std::uint32_t send = LoadU32(reply.data() + set_timeout::kSendTimeout);
+    const std::uint32_t receive = LoadLe32(reply.data() + set_timeout::kReceiveTimeout);
+    const std::uint32_t send = LoadLe32(reply.data() + set_timeout::kSendTimeout);
     if (api_->set_timeout(socket_, receive, send) != 1) r = result::kChannelCall;
   }
   SetMessageResult(reply.data(), r);
@@ -363,8 +363,8 @@ void Session::GetTimeout(std::vector<std::uint8_t>& reply) {
     if (api_->get_timeout(socket_, &receive, &send) != 1) {
       r = result::kChannelCall;
     } else {
-      StoreU32(reply.data() + get_timeout::kReceiveTimeout, receive);
-      StoreU32(reply.data() + get_timeout::kSendTimeout, send);
+      StoreLe32(reply.data() + get_timeout::kReceiveTimeout, receive);
+      StoreLe32(reply.data() + get_timeout::kSendTimeout, send);
     }
   }
   SetMessageResult(reply.data(), r);
@@ -377,17 +377,17 @@ void Session::GetChannelCapability(std::span<const std::uint8_t> request,
   if (r == result::kSuccess) {
     // Both lengths are limited to the message's data areas, so the channel
     // library never reads or writes beyond them.
-    const std::uint32_t input_length = LoadU32(request.data() + cap::kInputLength);
-    const std::uint32_t capacity =
-        std::min<std::uint32_t>(LoadU32(request.data() + cap::kOutputCapacity), cap::kDataCapacity);
+    const std::uint32_t input_length = LoadLe32(request.data() + cap::kInputLength);
+    const std::uint32_t capacity = std::min<std::uint32_t>(
+        LoadLe32(request.data() + cap::kOutputCapacity), cap::kDataCapacity);
     std::uint32_t returned = 0;
     if (input_length > cap::kDataCapacity ||
-        api_->get_channel_capability(socket_, LoadU32(request.data() + cap::kControlCode),
+        api_->get_channel_capability(socket_, LoadLe32(request.data() + cap::kControlCode),
                                      request.data() + cap::kInput, input_length,
                                      reply.data() + cap::kOutput, capacity, &returned) != 0) {
       r = result::kParameter;
     } else {
-      StoreU32(reply.data() + cap::kOutputLength, std::min(returned, capacity));
+      StoreLe32(reply.data() + cap::kOutputLength, std::min(returned, capacity));
     }
   }
   SetMessageResult(reply.data(), r);
@@ -398,16 +398,16 @@ void Session::GetPacketSize(std::vector<std::uint8_t>& reply) {
     SetMessageResult(reply.data(), result::kChannelNotOpen);
     return;
   }
-  StoreU16(reply.data() + get_packet_size::kSendingSize, sending_packet_size_);
-  StoreU16(reply.data() + get_packet_size::kReceivingSize, receiving_packet_size_);
+  StoreLe16(reply.data() + get_packet_size::kSendingSize, sending_packet_size_);
+  StoreLe16(reply.data() + get_packet_size::kReceivingSize, receiving_packet_size_);
   SetMessageResult(reply.data(), result::kSuccess);
 }
 
 void Session::CheckOpenedJobCh(std::vector<std::uint8_t>& reply) {
   const std::uint32_t r = ChannelReady();
   if (r == result::kSuccess) {
-    StoreU32(reply.data() + check_opened_job_ch::kValue,
-             static_cast<std::uint32_t>(api_->check_opened_job_ch(socket_)));
+    StoreLe32(reply.data() + check_opened_job_ch::kValue,
+              static_cast<std::uint32_t>(api_->check_opened_job_ch(socket_)));
   }
   SetMessageResult(reply.data(), r);
 }

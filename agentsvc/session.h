@@ -16,7 +16,7 @@
 #include "client_link.h"
 #include "message_splitter.h"
 #include "multiplexer.h"
-#include "tgx/agent_wire.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::agent {
 

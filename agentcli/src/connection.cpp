@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "tgx/agent_wire.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::agentcli {
 namespace {

@@ -10,8 +10,8 @@
 #include "connection.h"
 #include "library_state.h"
 #include "replies.h"
-#include "tgx/agent_wire.h"
 #include "tgx/agentcli.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace {
 
@@ -105,7 +105,7 @@ AuCbtSocket AuCbtCreateSocket(const void* descriptor, uint32_t* socketId) {
     tgx::agentcli::CloseServiceConnection(connection);
     return AUCBT_INVALID_SOCKET;
   }
-  *socketId = wire::LoadU32(reply.data() + create::kSocketId);
+  *socketId = wire::LoadLe32(reply.data() + create::kSocketId);
   state.Register(socket);
   return socket;
 }
@@ -126,7 +126,7 @@ int32_t AuCbtDeleteSocket(AuCbtSocket socket, int32_t cancelJob) {
   }
   namespace del = wire::delete_socket;
   auto request = NewRequest<del::kRequestSize>(wire::code::kDeleteSocket);
-  wire::StoreU32(request.data() + del::kCancelFlag, static_cast<std::uint32_t>(cancelJob));
+  wire::StoreLe32(request.data() + del::kCancelFlag, static_cast<std::uint32_t>(cancelJob));
   Message<del::kReplySize> reply{};
   const std::int32_t status = StatusOf(Transact(socket, request, reply), reply);
   tgx::agentcli::CloseServiceConnection(AsSocket(socket));
@@ -152,7 +152,7 @@ int32_t AuCbtRecv(AuCbtSocket socket, void* buffer, int32_t size) {
   if (!buffer || size <= 0) return kFailed;
   namespace rcv = wire::recv;
   auto request = NewRequest<rcv::kRequestSize>(wire::code::kRecv);
-  wire::StoreU32(request.data() + rcv::kLargestCount, static_cast<std::uint32_t>(size));
+  wire::StoreLe32(request.data() + rcv::kLargestCount, static_cast<std::uint32_t>(size));
   Message<rcv::kReplySize> reply{};
   if (Transact(socket, request, reply, tgx::agentcli::kRecvReplyWaitMs) != Exchange::kDone) {
     return kFailed;
@@ -164,10 +164,10 @@ int32_t AuCbtGetDataSizeInSocket(AuCbtSocket socket, int32_t mode) {
   if (LibraryState::Instance().Admit(socket) != Admission::kAdmitted) return kFailed;
   namespace ds = wire::get_data_size;
   auto request = NewRequest<ds::kRequestSize>(wire::code::kGetDataSizeInSocket);
-  wire::StoreU32(request.data() + ds::kMode, static_cast<std::uint32_t>(mode));
+  wire::StoreLe32(request.data() + ds::kMode, static_cast<std::uint32_t>(mode));
   Message<ds::kReplySize> reply{};
   if (!Succeeded(Transact(socket, request, reply), reply)) return kFailed;
-  return static_cast<std::int32_t>(wire::LoadU32(reply.data() + ds::kSize));
+  return static_cast<std::int32_t>(wire::LoadLe32(reply.data() + ds::kSize));
 }
 
 int32_t AuCbtWakeupRead(AuCbtSocket socket) { return Refusal(socket).value_or(0); }
@@ -176,7 +176,7 @@ int32_t AuCbtSetPollingTime(AuCbtSocket socket, int32_t pollingTime) {
   if (const auto refused = Refusal(socket)) return *refused;
   namespace pt = wire::set_polling_time;
   auto request = NewRequest<pt::kRequestSize>(wire::code::kSetPollingTime);
-  wire::StoreU32(request.data() + pt::kPollingTime, static_cast<std::uint32_t>(pollingTime));
+  wire::StoreLe32(request.data() + pt::kPollingTime, static_cast<std::uint32_t>(pollingTime));
   Message<pt::kReplySize> reply{};
   return StatusOf(Transact(socket, request, reply), reply);
 }
@@ -185,8 +185,8 @@ int32_t AuCbtSetTimeout(AuCbtSocket socket, int32_t receiveTimeout, int32_t send
   if (LibraryState::Instance().Admit(socket) != Admission::kAdmitted) return 0;
   namespace st = wire::set_timeout;
   auto request = NewRequest<st::kRequestSize>(wire::code::kSetTimeout);
-  wire::StoreU32(request.data() + st::kReceiveTimeout, static_cast<std::uint32_t>(receiveTimeout));
-  wire::StoreU32(request.data() + st::kSendTimeout, static_cast<std::uint32_t>(sendTimeout));
+  wire::StoreLe32(request.data() + st::kReceiveTimeout, static_cast<std::uint32_t>(receiveTimeout));
+  wire::StoreLe32(request.data() + st::kSendTimeout, static_cast<std::uint32_t>(sendTimeout));
   Message<st::kReplySize> reply{};
   return Succeeded(Transact(socket, request, reply), reply) ? 1 : 0;
 }
@@ -200,8 +200,8 @@ int32_t AuCbtGetTimeout(AuCbtSocket socket, int32_t* receiveTimeout, int32_t* se
   const auto request = NewRequest<gt::kRequestSize>(wire::code::kGetTimeout);
   Message<gt::kReplySize> reply{};
   if (!Succeeded(Transact(socket, request, reply), reply)) return 0;
-  *receiveTimeout = static_cast<std::int32_t>(wire::LoadU32(reply.data() + gt::kReceiveTimeout));
-  *sendTimeout = static_cast<std::int32_t>(wire::LoadU32(reply.data() + gt::kSendTimeout));
+  *receiveTimeout = static_cast<std::int32_t>(wire::LoadLe32(reply.data() + gt::kReceiveTimeout));
+  *sendTimeout = static_cast<std::int32_t>(wire::LoadLe32(reply.data() + gt::kSendTimeout));
   return 1;
 }
 
@@ -217,10 +217,10 @@ int32_t AuCbtGetChannelCapability(AuCbtSocket socket, uint32_t controlCode, cons
   if (inputLength > cap::kDataCapacity) return AUCBT_INPUT_TOO_LONG;
 
   auto request = NewRequest<cap::kRequestSize>(wire::code::kGetChannelCapability);
-  wire::StoreU32(request.data() + cap::kControlCode, controlCode);
+  wire::StoreLe32(request.data() + cap::kControlCode, controlCode);
   if (inputLength != 0) std::memcpy(request.data() + cap::kInput, input, inputLength);
-  wire::StoreU32(request.data() + cap::kInputLength, inputLength);
-  wire::StoreU32(request.data() + cap::kOutputCapacity, outputSize);
+  wire::StoreLe32(request.data() + cap::kInputLength, inputLength);
+  wire::StoreLe32(request.data() + cap::kOutputCapacity, outputSize);
   Message<cap::kReplySize> reply{};
   const Exchange exchange = Transact(socket, request, reply);
   if (exchange != Exchange::kDone) return StatusOf(exchange, reply);
@@ -240,8 +240,8 @@ int32_t AuCbtGetPacketSizeFromSocket(AuCbtSocket socket, uint16_t* sendSize,
   const Exchange exchange = Transact(socket, request, reply);
   const std::int32_t status = StatusOf(exchange, reply);
   if (exchange == Exchange::kDone && status >= 0) {
-    *sendSize = wire::LoadU16(reply.data() + ps::kSendingSize);
-    *receiveSize = wire::LoadU16(reply.data() + ps::kReceivingSize);
+    *sendSize = wire::LoadLe16(reply.data() + ps::kSendingSize);
+    *receiveSize = wire::LoadLe16(reply.data() + ps::kReceivingSize);
   }
   return status;
 }
@@ -252,7 +252,7 @@ int32_t AuCbtCheckOpenedJobCH(AuCbtSocket socket) {
   const auto request = NewRequest<job::kRequestSize>(wire::code::kCheckOpenedJobCH);
   Message<job::kReplySize> reply{};
   if (!Succeeded(Transact(socket, request, reply), reply)) return 0;
-  return static_cast<std::int32_t>(wire::LoadU32(reply.data() + job::kValue));
+  return static_cast<std::int32_t>(wire::LoadLe32(reply.data() + job::kValue));
 }
 
 }  // extern "C"

@@ -20,7 +20,7 @@ std::int32_t TakeReceivedData(std::span<const std::uint8_t, wire::recv::kReplySi
                               std::uint8_t* buffer, std::int32_t size) {
   const std::int32_t status = ReplyStatus(reply);
   if (status < 0) return status;
-  const std::uint32_t count = wire::LoadU32(reply.data() + wire::recv::kCount);
+  const std::uint32_t count = wire::LoadLe32(reply.data() + wire::recv::kCount);
   if (count > static_cast<std::uint32_t>(size)) {
     return static_cast<std::int32_t>(wire::result::kClientBufferTooSmall);
   }
@@ -36,7 +36,7 @@ std::int32_t TakeCapabilityOutput(
   namespace cap = wire::get_channel_capability;
   const std::int32_t status = ReplyStatus(reply);
   if (status < 0) return status;
-  const std::uint32_t count = wire::LoadU32(reply.data() + cap::kOutputLength);
+  const std::uint32_t count = wire::LoadLe32(reply.data() + cap::kOutputLength);
   if (count <= outputSize && count <= cap::kDataCapacity) {
     std::memcpy(output, reply.data() + cap::kOutput, count);
     *outputLength = count;

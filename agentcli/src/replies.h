@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "tgx/agent_wire.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::agentcli {
 

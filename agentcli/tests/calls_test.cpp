@@ -4,7 +4,7 @@
 #include <numeric>
 
 #include "client_fixture.h"
-#include "tgx/agent_wire.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::test {
 namespace {
@@ -72,7 +72,7 @@ TEST_F(AgentClientCalls, SendCutsAt65535BytesAndCarriesTheDataWithATrailingZero)
   EXPECT_EQ(65535, AuCbtSend(socket, data.data(), static_cast<std::int32_t>(data.size())));
   ExpectLastRequest(wire::code::kSend, 65548);
   const ReceivedMessage m = LastMessage();
-  EXPECT_EQ(65535u, wire::LoadU32(m.bytes.data() + 8));
+  EXPECT_EQ(65535u, wire::LoadLe32(m.bytes.data() + 8));
   EXPECT_EQ(0, m.bytes.back());
   EXPECT_EQ(std::vector<std::uint8_t>(data.begin(), data.begin() + 65535), model_.Printed());
 
@@ -100,12 +100,12 @@ TEST_F(AgentClientCalls, RecvCopiesTheReplyDataWhenItFits) {
   model_.QueueIncoming(incoming);
   EXPECT_EQ(8, AuCbtGetDataSizeInSocket(socket, 1));
   ExpectLastRequest(wire::code::kGetDataSizeInSocket, 20);
-  EXPECT_EQ(1u, wire::LoadU32(LastMessage().bytes.data() + 12));
+  EXPECT_EQ(1u, wire::LoadLe32(LastMessage().bytes.data() + 12));
 
   std::uint8_t buffer[8] = {};
   EXPECT_EQ(8, AuCbtRecv(socket, buffer, 8));  // a count equal to the size is copied whole
   ExpectLastRequest(wire::code::kRecv, 12);
-  EXPECT_EQ(8u, wire::LoadU32(LastMessage().bytes.data() + 8));
+  EXPECT_EQ(8u, wire::LoadLe32(LastMessage().bytes.data() + 8));
   EXPECT_EQ(0, std::memcmp(buffer, incoming.data(), 8));
   EXPECT_EQ(0, AuCbtRecv(socket, buffer, 8));  // nothing waiting
 }
@@ -114,7 +114,7 @@ TEST_F(AgentClientCalls, SettingsAndQueries) {
   const AuCbtSocket socket = Create();
   EXPECT_EQ(0, AuCbtSetPollingTime(socket, 250));
   ExpectLastRequest(wire::code::kSetPollingTime, 16);
-  EXPECT_EQ(250u, wire::LoadU32(LastMessage().bytes.data() + 12));
+  EXPECT_EQ(250u, wire::LoadLe32(LastMessage().bytes.data() + 12));
 
   EXPECT_EQ(1, AuCbtSetTimeout(socket, 3000, 4000));
   ExpectLastRequest(wire::code::kSetTimeout, 20);
@@ -148,10 +148,10 @@ TEST_F(AgentClientCalls, ChannelCapabilityCarriesInputAndReturnsTheDeviceId) {
             AuCbtGetChannelCapability(socket, 0x16000C, input, 3, output, sizeof output, &length));
   ExpectLastRequest(wire::code::kGetChannelCapability, 1044);
   const ReceivedMessage m = LastMessage();
-  EXPECT_EQ(0x16000Cu, wire::LoadU32(m.bytes.data() + 8));
+  EXPECT_EQ(0x16000Cu, wire::LoadLe32(m.bytes.data() + 8));
   EXPECT_EQ(0, std::memcmp(m.bytes.data() + 12, input, 3));
-  EXPECT_EQ(3u, wire::LoadU32(m.bytes.data() + 1036));
-  EXPECT_EQ(256u, wire::LoadU32(m.bytes.data() + 1040));
+  EXPECT_EQ(3u, wire::LoadLe32(m.bytes.data() + 1036));
+  EXPECT_EQ(256u, wire::LoadLe32(m.bytes.data() + 1040));
   const std::string id = "MFG:Tessagraph;CMD:QRS,PJL;MDL:QRS-1100;";
   ASSERT_EQ(id.size(), length);
   EXPECT_EQ(id, std::string(output, length));

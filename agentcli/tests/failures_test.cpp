@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "client_fixture.h"
-#include "tgx/agent_wire.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::test {
 namespace {
@@ -160,7 +160,7 @@ TEST_F(AgentClientFailures, LateReplyIsDiscardedBeforeTheNextRequest) {
 TEST_F(AgentClientFailures, WrongCommandCodeFailsEachCallByItsRow) {
   FakeService service(AfterCreate([](ServiceConnection& c, const ReceivedMessage& m) {
     ReceivedMessage other = m;
-    wire::StoreU32(other.bytes.data() + 4, m.code() ^ 0x1000);
+    wire::StoreLe32(other.bytes.data() + 4, m.code() ^ 0x1000);
     std::vector<std::uint8_t> reply(ReplySize(m.code()));
     wire::WriteHeader(reply.data(), static_cast<std::uint32_t>(reply.size()), m.code() ^ 0x1000, 0);
     c.Write(reply);
@@ -262,7 +262,7 @@ TEST_F(AgentClientFailures, RecvRejectsCountsBeyondTheBufferOrTheDataArea) {
   FakeService service(AfterCreate([&count](ServiceConnection& c, const ReceivedMessage& m) {
     std::vector<std::uint8_t> reply(wire::recv::kReplySize, 0xEE);
     wire::WriteHeader(reply.data(), static_cast<std::uint32_t>(reply.size()), m.code(), 0);
-    wire::StoreU32(reply.data() + wire::recv::kCount, count);
+    wire::StoreLe32(reply.data() + wire::recv::kCount, count);
     c.Write(reply);
   }));
   const AuCbtSocket socket = Create();

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "tgx/agent_wire.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::test {
 
@@ -206,11 +206,11 @@ void ModelService::Handle(ServiceConnection& connection, const ReceivedMessage& 
     case wire::code::kCreateSocket: {
       namespace cs = wire::create_socket;
       service_channel_ =
-          wire::LoadU16(request + cs::kDescriptor + wire::descriptor::kServiceChannel);
+          wire::LoadLe16(request + cs::kDescriptor + wire::descriptor::kServiceChannel);
       Bytes reply(message.bytes);
       reply.resize(cs::kReplySize);
       wire::SetMessageResult(reply.data(), 0);
-      wire::StoreU32(reply.data() + cs::kSocketId, settings_.socket_id);
+      wire::StoreLe32(reply.data() + cs::kSocketId, settings_.socket_id);
       connection.Write(reply);
       return;
     }
@@ -218,11 +218,11 @@ void ModelService::Handle(ServiceConnection& connection, const ReceivedMessage& 
       connection.Answer(message, wire::connect::kReplySize, settings_.connect_result);
       return;
     case wire::code::kDeleteSocket:
-      cancel_flags_.push_back(wire::LoadU32(request + wire::delete_socket::kCancelFlag));
+      cancel_flags_.push_back(wire::LoadLe32(request + wire::delete_socket::kCancelFlag));
       connection.Answer(message, wire::delete_socket::kReplySize, 0);
       return;
     case wire::code::kSend: {
-      const std::uint32_t n = wire::LoadU32(request + wire::send::kCount);
+      const std::uint32_t n = wire::LoadLe32(request + wire::send::kCount);
       std::span<const std::uint8_t> data(request + wire::send::kData, n);
       std::uint32_t status = 0;
       if (!settings_.send_statuses.empty()) {
@@ -247,20 +247,20 @@ void ModelService::Handle(ServiceConnection& connection, const ReceivedMessage& 
     case wire::code::kRecv: {
       namespace rc = wire::recv;
       const std::size_t count =
-          std::min({static_cast<std::size_t>(wire::LoadU32(request + rc::kLargestCount)),
+          std::min({static_cast<std::size_t>(wire::LoadLe32(request + rc::kLargestCount)),
                     rc::kDataCapacity, incoming_.size()});
       Bytes reply(rc::kReplySize);
       wire::WriteHeader(reply.data(), rc::kReplySize, wire::code::kRecv, 0);
       std::copy_n(incoming_.begin(), count, reply.begin() + rc::kData);
-      wire::StoreU32(reply.data() + rc::kCount, static_cast<std::uint32_t>(count));
+      wire::StoreLe32(reply.data() + rc::kCount, static_cast<std::uint32_t>(count));
       incoming_.erase(incoming_.begin(), incoming_.begin() + static_cast<std::ptrdiff_t>(count));
       connection.Write(reply);
       return;
     }
     case wire::code::kGetDataSizeInSocket: {
       Bytes reply(message.bytes);
-      wire::StoreU32(reply.data() + wire::get_data_size::kSize,
-                     static_cast<std::uint32_t>(incoming_.size()));
+      wire::StoreLe32(reply.data() + wire::get_data_size::kSize,
+                      static_cast<std::uint32_t>(incoming_.size()));
       connection.Write(reply);
       return;
     }
@@ -268,14 +268,14 @@ void ModelService::Handle(ServiceConnection& connection, const ReceivedMessage& 
       connection.Answer(message, wire::set_polling_time::kReplySize, 0);
       return;
     case wire::code::kSetTimeout:
-      receive_timeout_ = wire::LoadU32(request + wire::set_timeout::kReceiveTimeout);
-      send_timeout_ = wire::LoadU32(request + wire::set_timeout::kSendTimeout);
+      receive_timeout_ = wire::LoadLe32(request + wire::set_timeout::kReceiveTimeout);
+      send_timeout_ = wire::LoadLe32(request + wire::set_timeout::kSendTimeout);
       connection.Answer(message, wire::set_timeout::kReplySize, 0);
       return;
     case wire::code::kGetTimeout: {
       Bytes reply(message.bytes);
-      wire::StoreU32(reply.data() + wire::get_timeout::kReceiveTimeout, receive_timeout_);
-      wire::StoreU32(reply.data() + wire::get_timeout::kSendTimeout, send_timeout_);
+      wire::StoreLe32(reply.data() + wire::get_timeout::kReceiveTimeout, receive_timeout_);
+      wire::StoreLe32(reply.data() + wire::get_timeout::kSendTimeout, send_timeout_);
       connection.Write(reply);
       return;
     }
@@ -283,12 +283,12 @@ void ModelService::Handle(ServiceConnection& connection, const ReceivedMessage& 
       namespace cap = wire::get_channel_capability;
       Bytes reply(cap::kReplySize);
       std::uint32_t result = wire::result::kParameter;
-      if (wire::LoadU32(request + cap::kControlCode) == kDeviceIdControlCode) {
+      if (wire::LoadLe32(request + cap::kControlCode) == kDeviceIdControlCode) {
         const std::size_t count =
             std::min({settings_.device_id.size(), cap::kDataCapacity,
-                      static_cast<std::size_t>(wire::LoadU32(request + cap::kOutputCapacity))});
+                      static_cast<std::size_t>(wire::LoadLe32(request + cap::kOutputCapacity))});
         std::copy_n(settings_.device_id.begin(), count, reply.begin() + cap::kOutput);
-        wire::StoreU32(reply.data() + cap::kOutputLength, static_cast<std::uint32_t>(count));
+        wire::StoreLe32(reply.data() + cap::kOutputLength, static_cast<std::uint32_t>(count));
         result = 0;
       }
       wire::WriteHeader(reply.data(), cap::kReplySize, wire::code::kGetChannelCapability, result);
@@ -297,17 +297,17 @@ void ModelService::Handle(ServiceConnection& connection, const ReceivedMessage& 
     }
     case wire::code::kGetPacketSizeFromSocket: {
       Bytes reply(message.bytes);
-      wire::StoreU16(reply.data() + wire::get_packet_size::kSendingSize,
-                     settings_.sending_packet_size);
-      wire::StoreU16(reply.data() + wire::get_packet_size::kReceivingSize,
-                     settings_.receiving_packet_size);
+      wire::StoreLe16(reply.data() + wire::get_packet_size::kSendingSize,
+                      settings_.sending_packet_size);
+      wire::StoreLe16(reply.data() + wire::get_packet_size::kReceivingSize,
+                      settings_.receiving_packet_size);
       connection.Write(reply);
       return;
     }
     case wire::code::kCheckOpenedJobCH: {
       Bytes reply(message.bytes);
-      wire::StoreU32(reply.data() + wire::check_opened_job_ch::kValue,
-                     service_channel_ == wire::kPrintJobChannel ? 1 : 0);
+      wire::StoreLe32(reply.data() + wire::check_opened_job_ch::kValue,
+                      service_channel_ == wire::kPrintJobChannel ? 1 : 0);
       connection.Write(reply);
       return;
     }

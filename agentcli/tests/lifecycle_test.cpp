@@ -8,7 +8,7 @@
 
 #include "client_fixture.h"
 #include "testsupport.h"
-#include "tgx/agent_wire.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::test {
 namespace {
@@ -86,7 +86,7 @@ TEST(AgentClientLifecycle, LastShutdownDeletesEverySocketLeftOpen) {
   EXPECT_EQ(0, AuCbtShutdown());
   const auto deletes = service.MessagesWithCode(wire::code::kDeleteSocket);
   ASSERT_EQ(3u, deletes.size());
-  for (const auto& m : deletes) EXPECT_EQ(0u, wire::LoadU32(m.bytes.data() + 12));  // no cancel
+  for (const auto& m : deletes) EXPECT_EQ(0u, wire::LoadLe32(m.bytes.data() + 12));  // no cancel
   EXPECT_TRUE(service.WaitUntilAllClosed(3, 5s));
 
   // A later start-up begins with an empty registry.

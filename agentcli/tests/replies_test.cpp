@@ -23,7 +23,7 @@ TEST(AgentClientReplies, SendResultReadsPartialBusyAndFailedStatuses) {
 
 TEST(AgentClientReplies, CapabilityOutputIsCopiedOnlyWhenItFitsTheCallersBuffer) {
   std::array<std::uint8_t, wire::get_channel_capability::kReplySize> reply{};
-  wire::StoreU32(reply.data() + wire::get_channel_capability::kOutputLength, 5);
+  wire::StoreLe32(reply.data() + wire::get_channel_capability::kOutputLength, 5);
   reply[wire::get_channel_capability::kOutput] = 'M';
   std::uint8_t output[5] = {};
   std::uint32_t length = 0;
@@ -37,14 +37,14 @@ TEST(AgentClientReplies, CapabilityOutputIsCopiedOnlyWhenItFitsTheCallersBuffer)
 
 TEST(AgentClientReplies, CapabilityCountBeyondTheDataAreaCopiesNothing) {
   std::array<std::uint8_t, wire::get_channel_capability::kReplySize> reply{};
-  wire::StoreU32(reply.data() + wire::get_channel_capability::kOutputLength, 2000);
+  wire::StoreLe32(reply.data() + wire::get_channel_capability::kOutputLength, 2000);
   std::vector<std::uint8_t> output(4096, 0);
   std::uint32_t length = 0;
   EXPECT_EQ(0, TakeCapabilityOutput(reply, output.data(), 4096, &length));
   EXPECT_EQ(0u, length);
   // A failure status is returned as is, with nothing copied.
   wire::SetMessageResult(reply.data(), 0xC010000D);
-  wire::StoreU32(reply.data() + wire::get_channel_capability::kOutputLength, 4);
+  wire::StoreLe32(reply.data() + wire::get_channel_capability::kOutputLength, 4);
   EXPECT_EQ(static_cast<std::int32_t>(0xC010000D),
             TakeCapabilityOutput(reply, output.data(), 4096, &length));
   EXPECT_EQ(0u, length);
@@ -53,7 +53,7 @@ TEST(AgentClientReplies, CapabilityCountBeyondTheDataAreaCopiesNothing) {
 TEST(AgentClientReplies, RecvFailureStatusWinsOverTheCount) {
   std::array<std::uint8_t, wire::recv::kReplySize> reply{};
   wire::SetMessageResult(reply.data(), 0xC010000D);
-  wire::StoreU32(reply.data() + wire::recv::kCount, 10);
+  wire::StoreLe32(reply.data() + wire::recv::kCount, 10);
   std::uint8_t buffer[4] = {1, 1, 1, 1};
   EXPECT_EQ(static_cast<std::int32_t>(0xC010000D), TakeReceivedData(reply, buffer, 4));
   EXPECT_EQ(1, buffer[0]);

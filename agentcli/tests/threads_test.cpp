@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "client_fixture.h"
-#include "tgx/agent_wire.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::test {
 namespace {

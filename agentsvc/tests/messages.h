@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "tgx/agent_wire.h"
 #include "tgx/device_packet.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::agent::test {
 
@@ -21,7 +21,7 @@ inline Bytes Request(std::uint32_t code, std::size_t size) {
 
 inline Bytes Descriptor(std::uint16_t channel, const std::string& port) {
   Bytes d(descriptor::kSize, 0);
-  StoreU16(d.data() + descriptor::kServiceChannel, channel);
+  StoreLe16(d.data() + descriptor::kServiceChannel, channel);
   for (std::size_t i = 0; i < port.size() && i + 1 < descriptor::kPortNameSize; ++i) {
     d[descriptor::kPortName + i] = static_cast<std::uint8_t>(port[i]);
   }
@@ -39,26 +39,26 @@ inline Bytes ConnectRequest() { return Request(code::kConnect, connect::kRequest
 
 inline Bytes DeleteSocketRequest(std::uint32_t cancel) {
   Bytes m = Request(code::kDeleteSocket, delete_socket::kRequestSize);
-  StoreU32(m.data() + delete_socket::kCancelFlag, cancel);
+  StoreLe32(m.data() + delete_socket::kCancelFlag, cancel);
   return m;
 }
 
 inline Bytes SendRequest(const Bytes& data) {
   Bytes m = Request(code::kSend, data.size() + send::kOverhead);
-  StoreU32(m.data() + send::kCount, static_cast<std::uint32_t>(data.size()));
+  StoreLe32(m.data() + send::kCount, static_cast<std::uint32_t>(data.size()));
   std::copy(data.begin(), data.end(), m.begin() + send::kData);
   return m;
 }
 
 inline Bytes RecvRequest(std::uint32_t largest) {
   Bytes m = Request(code::kRecv, recv::kRequestSize);
-  StoreU32(m.data() + recv::kLargestCount, largest);
+  StoreLe32(m.data() + recv::kLargestCount, largest);
   return m;
 }
 
 inline Bytes GetDataSizeRequest(std::uint32_t mode) {
   Bytes m = Request(code::kGetDataSizeInSocket, get_data_size::kRequestSize);
-  StoreU32(m.data() + get_data_size::kMode, mode);
+  StoreLe32(m.data() + get_data_size::kMode, mode);
   return m;
 }
 
@@ -68,7 +68,7 @@ inline Bytes GetPacketSizeRequest() {
 
 // The data area of a Recv reply.
 inline Bytes RecvData(const Bytes& reply) {
-  const std::uint32_t n = LoadU32(reply.data() + recv::kCount);
+  const std::uint32_t n = LoadLe32(reply.data() + recv::kCount);
   return Bytes(reply.begin() + recv::kData, reply.begin() + recv::kData + n);
 }
 

@@ -48,16 +48,16 @@ TEST(AgentService, ServesAPrintJobChannel) {
   ASSERT_EQ(reply.size(), kCreateReply);
   EXPECT_EQ(ResultOf(reply), 0u);
   EXPECT_EQ(MessageCode(reply.data()), code::kCreateSocket);
-  EXPECT_EQ(LoadU32(reply.data() + create_socket::kSocketId), 0x01u);  // low byte of 0x101
+  EXPECT_EQ(LoadLe32(reply.data() + create_socket::kSocketId), 0x01u);  // low byte of 0x101
   EXPECT_EQ(ConnectChannel(c), 0u);
   EXPECT_EQ(ResultOf(c.Exchange(SendRequest(Bytes(65535, 0x42)), send::kReplySize)), 0u);
   EXPECT_EQ(ResultOf(c.Exchange(SendRequest({}), send::kReplySize)), 0u);
   const Bytes sizes = c.Exchange(GetPacketSizeRequest(), get_packet_size::kReplySize);
-  EXPECT_EQ(LoadU16(sizes.data() + get_packet_size::kSendingSize), 4096);
-  EXPECT_EQ(LoadU16(sizes.data() + get_packet_size::kReceivingSize), 512);
+  EXPECT_EQ(LoadLe16(sizes.data() + get_packet_size::kSendingSize), 4096);
+  EXPECT_EQ(LoadLe16(sizes.data() + get_packet_size::kReceivingSize), 512);
   const Bytes nothing = c.Exchange(RecvRequest(100), recv::kReplySize);
   EXPECT_EQ(ResultOf(nothing), 0u);
-  EXPECT_EQ(LoadU32(nothing.data() + recv::kCount), 0u);
+  EXPECT_EQ(LoadLe32(nothing.data() + recv::kCount), 0u);
   EXPECT_EQ(ResultOf(c.Exchange(DeleteSocketRequest(1), delete_socket::kReplySize)), 0u);
 
   const auto log = service.ChannelLog();
@@ -81,7 +81,7 @@ TEST(AgentService, RecvCarriesAtMost4096BytesAndKeepsTheRest) {
   ASSERT_EQ(ResultOf(c.Exchange(SendRequest(request), send::kReplySize)), 0u);
   const Bytes first = c.Exchange(RecvRequest(100000), recv::kReplySize);
   ASSERT_EQ(first.size(), recv::kReplySize);
-  EXPECT_EQ(LoadU32(first.data() + recv::kCount), 4096u);
+  EXPECT_EQ(LoadLe32(first.data() + recv::kCount), 4096u);
   const Bytes rest = ReceiveData(c, request.size() - 4096);
   Bytes answer = RecvData(first);
   answer.insert(answer.end(), rest.begin(), rest.end());
@@ -302,7 +302,7 @@ TEST(AgentService, UnsoundMessagesCloseTheirConnectionOnly) {
   {
     Client bad(service.port());
     Bytes tiny = ConnectRequest();
-    StoreU32(tiny.data(), 8);
+    StoreLe32(tiny.data(), 8);
     bad.Send(tiny);
     EXPECT_TRUE(bad.ClosedByPeer());
   }
@@ -310,7 +310,7 @@ TEST(AgentService, UnsoundMessagesCloseTheirConnectionOnly) {
     Client bad(service.port());
     ASSERT_EQ(Create(bad, 0x20, "USB001"), 0u);
     Bytes lying = SendRequest(Bytes(16, 1));
-    StoreU32(lying.data() + send::kCount, 1000);
+    StoreLe32(lying.data() + send::kCount, 1000);
     bad.Send(lying);
     EXPECT_TRUE(bad.ClosedByPeer());
   }
@@ -336,7 +336,7 @@ TEST(AgentService, RepeatedCreateSocketAndConnect) {
   EXPECT_EQ(CountLines(log, "CreateSocket"), 1);
   EXPECT_EQ(CountLines(log, "Connect "), 1);
   const Bytes sizes = c.Exchange(GetPacketSizeRequest(), get_packet_size::kReplySize);
-  EXPECT_EQ(LoadU16(sizes.data() + get_packet_size::kSendingSize), 1024);
+  EXPECT_EQ(LoadLe16(sizes.data() + get_packet_size::kSendingSize), 1024);
 }
 
 TEST(AgentService, SecondInstanceEndsQuietly) {

@@ -57,7 +57,7 @@ TEST_F(SessionTest, CreateSocketCreatesTheChannelOnce) {
   const Bytes first = Exchange(1, request);
   ASSERT_EQ(first.size(), 44u);
   EXPECT_EQ(Result(first), 0u);
-  EXPECT_EQ(LoadU32(first.data() + create_socket::kSocketId), 0x41u);
+  EXPECT_EQ(LoadLe32(first.data() + create_socket::kSocketId), 0x41u);
   EXPECT_TRUE(std::equal(request.begin() + 12, request.begin() + 38, first.begin() + 12));
   // A repeated CreateSocket and a second client get the same identifier.
   EXPECT_EQ(Exchange(1, request), first);
@@ -88,8 +88,8 @@ TEST_F(SessionTest, ConnectStoresItsResultAndPacketSizes) {
   EXPECT_EQ(Fake().Count("SetTimeout(100,100)"), 1);
   const Bytes sizes = Exchange(1, test::GetPacketSizeRequest());
   EXPECT_EQ(Result(sizes), 0u);
-  EXPECT_EQ(LoadU16(sizes.data() + get_packet_size::kSendingSize), 4096);
-  EXPECT_EQ(LoadU16(sizes.data() + get_packet_size::kReceivingSize), 512);
+  EXPECT_EQ(LoadLe16(sizes.data() + get_packet_size::kSendingSize), 4096);
+  EXPECT_EQ(LoadLe16(sizes.data() + get_packet_size::kReceivingSize), 512);
   // A second client's Connect answers the stored result without a channel call.
   Exchange(2, test::CreateSocketRequest(0x20, "USB001"));
   EXPECT_EQ(Result(Exchange(2, test::ConnectRequest())), 0u);
@@ -103,8 +103,8 @@ TEST_F(SessionTest, RawPortConnectKeepsDefaultSizes) {
   EXPECT_EQ(Result(Exchange(1, test::ConnectRequest())), result::kRawPort);
   EXPECT_EQ(Result(Exchange(1, test::ConnectRequest())), result::kRawPort);
   const Bytes sizes = Exchange(1, test::GetPacketSizeRequest());
-  EXPECT_EQ(LoadU16(sizes.data() + get_packet_size::kSendingSize), 1024);
-  EXPECT_EQ(LoadU16(sizes.data() + get_packet_size::kReceivingSize), 1024);
+  EXPECT_EQ(LoadLe16(sizes.data() + get_packet_size::kSendingSize), 1024);
+  EXPECT_EQ(LoadLe16(sizes.data() + get_packet_size::kReceivingSize), 1024);
   EXPECT_EQ(Fake().Count("GetPacketSizeFromSocket"), 0);
 }
 
@@ -138,7 +138,7 @@ TEST_F(SessionTest, UnsoundMessagesCloseTheConnection) {
   Bytes replies;
   Bytes stream = test::ConnectRequest();  // answered before the bad one
   Bytes bad = test::SendRequest(Bytes(4, 1));
-  StoreU32(bad.data() + send::kCount, 100);
+  StoreLe32(bad.data() + send::kCount, 100);
   stream.insert(stream.end(), bad.begin(), bad.end());
   EXPECT_EQ(session_->Receive(1, stream, replies), Session::Outcome::kClose);
   EXPECT_EQ(replies.size(), 12u);
@@ -169,7 +169,7 @@ TEST_F(SessionTest, SendOnThePrintJobChannel) {
 TEST_F(SessionTest, RecvDeliversAtMost4096BytesAndKeepsTheRest) {
   Open(kPrintJobChannel);
   CreateAndConnect(1);
-  EXPECT_EQ(LoadU32(Exchange(1, test::RecvRequest(100)).data() + recv::kCount), 0u);
+  EXPECT_EQ(LoadLe32(Exchange(1, test::RecvRequest(100)).data() + recv::kCount), 0u);
   // 3 packets of 2020 bytes from the printer.
   Bytes held;
   for (int i = 0; i < 3; ++i) {
@@ -181,9 +181,9 @@ TEST_F(SessionTest, RecvDeliversAtMost4096BytesAndKeepsTheRest) {
   const Bytes first = Exchange(1, test::RecvRequest(100000));
   ASSERT_EQ(first.size(), 4112u);
   EXPECT_EQ(Result(first), 0u);
-  EXPECT_EQ(LoadU32(first.data() + recv::kCount), 4096u);
+  EXPECT_EQ(LoadLe32(first.data() + recv::kCount), 4096u);
   const Bytes second = Exchange(1, test::RecvRequest(100000));
-  EXPECT_EQ(LoadU32(second.data() + recv::kCount), held.size() - 4096);
+  EXPECT_EQ(LoadLe32(second.data() + recv::kCount), held.size() - 4096);
   Bytes got = test::RecvData(first);
   const Bytes rest = test::RecvData(second);
   got.insert(got.end(), rest.begin(), rest.end());
@@ -306,34 +306,34 @@ TEST_F(SessionTest, QueriesPassThroughToTheChannel) {
   CreateAndConnect(1);
   Fake().capability_output = Bytes(2000, 0xCC);
   Bytes cap = test::Request(code::kGetChannelCapability, get_channel_capability::kRequestSize);
-  StoreU32(cap.data() + get_channel_capability::kInputLength, 4);
-  StoreU32(cap.data() + get_channel_capability::kOutputCapacity, 5000);
+  StoreLe32(cap.data() + get_channel_capability::kInputLength, 4);
+  StoreLe32(cap.data() + get_channel_capability::kOutputCapacity, 5000);
   const Bytes cap_reply = Exchange(1, cap);
   ASSERT_EQ(cap_reply.size(), 1040u);
   EXPECT_EQ(Result(cap_reply), 0u);
-  EXPECT_EQ(LoadU32(cap_reply.data() + get_channel_capability::kOutputLength), 1024u);
-  StoreU32(cap.data() + get_channel_capability::kInputLength, 1025);
+  EXPECT_EQ(LoadLe32(cap_reply.data() + get_channel_capability::kOutputLength), 1024u);
+  StoreLe32(cap.data() + get_channel_capability::kInputLength, 1025);
   EXPECT_EQ(Result(Exchange(1, cap)), result::kParameter);
 
   Fake().held = Bytes(20, 0);  // not a packet: dropped from the queue, counted by the library
   const Bytes size = Exchange(1, test::GetDataSizeRequest(0));
-  EXPECT_EQ(LoadU32(size.data() + get_data_size::kSize), 20u);
+  EXPECT_EQ(LoadLe32(size.data() + get_data_size::kSize), 20u);
 
   Bytes timeouts = test::Request(code::kSetTimeout, set_timeout::kRequestSize);
-  StoreU32(timeouts.data() + set_timeout::kReceiveTimeout, 7);
-  StoreU32(timeouts.data() + set_timeout::kSendTimeout, 9);
+  StoreLe32(timeouts.data() + set_timeout::kReceiveTimeout, 7);
+  StoreLe32(timeouts.data() + set_timeout::kSendTimeout, 9);
   const Bytes set_reply = Exchange(1, timeouts);
   EXPECT_EQ(Result(set_reply), 0u);
-  EXPECT_EQ(LoadU32(set_reply.data() + 12), 7u);
+  EXPECT_EQ(LoadLe32(set_reply.data() + 12), 7u);
   EXPECT_EQ(Fake().Count("SetTimeout(7,9)"), 1);
   Fake().get_timeout_result = 0;
   EXPECT_EQ(Result(Exchange(1, test::Request(code::kGetTimeout, 20))), result::kChannelCall);
 
   Fake().job_open = 1;
   const Bytes job = Exchange(1, test::Request(code::kCheckOpenedJobCH, 16));
-  EXPECT_EQ(LoadU32(job.data() + check_opened_job_ch::kValue), 1u);
+  EXPECT_EQ(LoadLe32(job.data() + check_opened_job_ch::kValue), 1u);
   Bytes polling = test::Request(code::kSetPollingTime, 16);
-  StoreU32(polling.data() + 12, 250);
+  StoreLe32(polling.data() + 12, 250);
   EXPECT_EQ(Exchange(1, polling), polling);
 }
 

@@ -49,16 +49,16 @@ TEST(MessageSplitter, RejectsHeadersThatCannotBeSound) {
     Bytes message;
   };
   Bytes short_length = test::ConnectRequest();
-  StoreU32(short_length.data(), 11);
+  StoreLe32(short_length.data(), 11);
   Bytes zero_length = test::ConnectRequest();
-  StoreU32(zero_length.data(), 0);
+  StoreLe32(zero_length.data(), 0);
   Bytes long_fixed = test::Request(code::kConnect, 13);
   Bytes long_send = test::Request(code::kSend, send::kMaxRequestSize + 1);
   Bytes count_too_big = test::SendRequest(Bytes(10, 1));
-  StoreU32(count_too_big.data() + send::kCount, 11);
+  StoreLe32(count_too_big.data() + send::kCount, 11);
   Bytes send_without_trailer = test::Request(code::kSend, 12);
   Bytes huge_unknown = test::Request(0x999, 12);
-  StoreU32(huge_unknown.data(), 0x7FFFFFFF);
+  StoreLe32(huge_unknown.data(), 0x7FFFFFFF);
   for (const Case& c :
        {Case{"length 11", short_length}, Case{"length 0", zero_length},
         Case{"Connect of 13", long_fixed}, Case{"Send of 65549", long_send},
@@ -104,7 +104,7 @@ TEST(FirstMessage, RoutesRefusesOrClosesWithinThePeek) {
   EXPECT_EQ(m.length, 12u);
   // A length that cannot hold the result field, or lies beyond the peek.
   Bytes tiny = test::ConnectRequest();
-  StoreU32(tiny.data(), 8);
+  StoreLe32(tiny.data(), 8);
   EXPECT_EQ(ExamineFirstMessage(tiny).kind, FirstMessage::Kind::kUnsound);
   const Bytes send = test::SendRequest(Bytes(100, 1));
   EXPECT_EQ(ExamineFirstMessage({send.data(), kRouterPeekLimit}).kind,

@@ -27,9 +27,9 @@
 #include <thread>
 #include <vector>
 
-#include "tgx/agent_wire.h"
 #include "tgx/device_packet.h"
 #include "tgx/socket.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace {
 
@@ -75,7 +75,7 @@ Bytes Request(std::uint32_t code, std::size_t size) {
 
 Bytes CreateSocketRequest(std::uint16_t channel, const char* port) {
   Bytes m = Request(code::kCreateSocket, create_socket::kRequestSize);
-  StoreU16(m.data() + create_socket::kDescriptor + descriptor::kServiceChannel, channel);
+  StoreLe16(m.data() + create_socket::kDescriptor + descriptor::kServiceChannel, channel);
   std::memcpy(m.data() + create_socket::kDescriptor + descriptor::kPortName, port,
               std::strlen(port));
   return m;
@@ -83,7 +83,7 @@ Bytes CreateSocketRequest(std::uint16_t channel, const char* port) {
 
 Bytes SendRequest(const Bytes& data) {
   Bytes m = Request(code::kSend, data.size() + send::kOverhead);
-  StoreU32(m.data() + send::kCount, static_cast<std::uint32_t>(data.size()));
+  StoreLe32(m.data() + send::kCount, static_cast<std::uint32_t>(data.size()));
   std::copy(data.begin(), data.end(), m.begin() + send::kData);
   return m;
 }
@@ -273,7 +273,7 @@ int main() {
   std::vector<std::thread> threads;
   const Bytes recv_request = [] {
     Bytes m = Request(code::kRecv, recv::kRequestSize);
-    StoreU32(m.data() + recv::kLargestCount, recv::kDataCapacity);
+    StoreLe32(m.data() + recv::kLargestCount, recv::kDataCapacity);
     return m;
   }();
   for (int c = 0; c < kClients; ++c) {
@@ -289,7 +289,7 @@ int main() {
         packet::StoreBe16(p.data() + packet::kOpcode, 3);
         packet::SetTransaction(p.data(), id);
         packet::SetPayloadLength(p.data(), 4);
-        StoreU32(p.data() + packet::kHeaderSize, static_cast<std::uint32_t>(c));
+        StoreLe32(p.data() + packet::kHeaderSize, static_cast<std::uint32_t>(c));
         const auto start = Clock::now();
         const Bytes sent = Exchange(fd, SendRequest(p), send::kReplySize);
         if (sent.empty() || MessageResult(sent.data()) != 0) {
@@ -303,12 +303,12 @@ int main() {
             ++failed;
             break;
           }
-          const std::uint32_t n = LoadU32(reply.data() + recv::kCount);
+          const std::uint32_t n = LoadLe32(reply.data() + recv::kCount);
           pending.insert(pending.end(), reply.begin() + recv::kData,
                          reply.begin() + recv::kData + n);
           while (pending.size() >= packet::kHeaderSize + 4) {
             const std::uint8_t* a = pending.data();
-            if (LoadU32(a + packet::kHeaderSize) != static_cast<std::uint32_t>(c)) ++misrouted;
+            if (LoadLe32(a + packet::kHeaderSize) != static_cast<std::uint32_t>(c)) ++misrouted;
             answered |= packet::Transaction(a) == id;
             pending.erase(pending.begin(), pending.begin() + packet::kHeaderSize + 4);
           }

@@ -18,6 +18,7 @@
 #include "records.h"
 #include "tgx/named_objects.h"
 #include "tgx/port_name.h"
+#include "tgx/wire/channel_descriptor.h"
 
 namespace tgx::chanlib {
 namespace {
@@ -30,9 +31,6 @@ constexpr Family kFamily = Family::kNt;
 
 constexpr std::uint16_t kNoSocket = 0xFFFF;
 constexpr int kMaxIdsInUseBeforeFree = 30;
-constexpr std::size_t kBindNameOffset = 4;
-constexpr std::size_t kBindFlagOffset = 24;
-constexpr std::size_t kServiceChannelOffset = 2;
 constexpr std::uint8_t kJobChannel = 0x10;
 constexpr DWORD kEmptyJobQueueCode = 7;
 constexpr DWORD kErrorReadFault = 30;  // ERROR_READ_FAULT
@@ -250,7 +248,7 @@ int CBT_Bind(std::uint16_t socket, void* bindInfo) {
   if (set == nullptr) return kNotInitialised;
   if (bindInfo == nullptr || !ValidHandle(*set, socket)) return kBadSocket;
   auto* info = static_cast<std::uint8_t*>(bindInfo);
-  char* name = reinterpret_cast<char*>(info + kBindNameOffset);
+  char* name = reinterpret_cast<char*>(info + wire::channel_descriptor::kPortName);
   const std::size_t length = strnlen(name, kPortNameBindSize);
   if (length == 5 && ParallelPortDigit({name, length})) name[4] = '\0';
   NamedMutexLock sockets(set->socketsLock());
@@ -258,7 +256,7 @@ int CBT_Bind(std::uint16_t socket, void* bindInfo) {
     std::memset(record.portName, 0, sizeof record.portName);
     std::memcpy(record.portName, name,
                 std::min(strnlen(name, kPortNameBindSize), kPortNameBindSize - 1));
-    record.bindFlag = info[kBindFlagOffset];
+    record.bindFlag = info[wire::channel_descriptor::kBindFlag];
   });
   return kOk;
 }
@@ -301,7 +299,7 @@ int CBT_Connect(std::uint16_t socket, const void* connectInfo) {
   record.queueAllocation = -1;
   StoreConnection(*set, connection, record);
 
-  const std::uint8_t service = info[kServiceChannelOffset];
+  const std::uint8_t service = info[wire::channel_descriptor::kServiceChannel];
   const int channel =
       OpenDataChannel(*set, port, static_cast<std::uint8_t>(socketRecord.socketId), service);
   if (channel < 0) {
@@ -530,9 +528,9 @@ int CBT_CheckOpenedJobCH(std::uint16_t socket) {
     const SocketRecord other = LoadSocket(*set, n);
     const int connection = ConnectionOf(other);
     if (other.state != kSocketCreated || connection < 0) continue;
-    const std::uint16_t service =
-        static_cast<std::uint16_t>(other.connectInfo[kServiceChannelOffset] |
-                                   other.connectInfo[kServiceChannelOffset + 1] << 8);
+    const std::uint16_t service = static_cast<std::uint16_t>(
+        other.connectInfo[wire::channel_descriptor::kServiceChannel] |
+        other.connectInfo[wire::channel_descriptor::kServiceChannel + 1] << 8);
     const ConnectionRecord record = LoadConnection(*set, connection);
     if (service == kJobChannel && record.state == kConnectionConnected && record.port == port) {
       return 1;

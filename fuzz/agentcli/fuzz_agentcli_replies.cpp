@@ -30,7 +30,7 @@ std::array<std::uint8_t, N> ReplyFrom(const Input& in, std::size_t countAt) {
   std::memcpy(reply.data(), in.header, wire::header::kSize);
   std::memcpy(reply.data() + wire::header::kSize, in.data,
               std::min(in.size, countAt - wire::header::kSize));
-  wire::StoreU32(reply.data() + countAt, in.count);
+  wire::StoreLe32(reply.data() + countAt, in.count);
   return reply;
 }
 
@@ -39,9 +39,9 @@ std::array<std::uint8_t, N> ReplyFrom(const Input& in, std::size_t countAt) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 24) return 0;
   // Buffer sizes up to 8 KiB, so that the fuzzer reaches both sides of 4096.
-  const auto recvSize = static_cast<std::int32_t>(wire::LoadU32(data) % 8192) + 1;
-  const std::uint32_t outputSize = wire::LoadU32(data + 4) % 8192 + 1;
-  const Input in{data + 8, wire::LoadU32(data + 20), data + 24, size - 24};
+  const auto recvSize = static_cast<std::int32_t>(wire::LoadLe32(data) % 8192) + 1;
+  const std::uint32_t outputSize = wire::LoadLe32(data + 4) % 8192 + 1;
+  const Input in{data + 8, wire::LoadLe32(data + 20), data + 24, size - 24};
 
   const auto recvReply = ReplyFrom<wire::recv::kReplySize>(in, wire::recv::kCount);
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(recvSize));

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "multiplexer.h"
-#include "tgx/agent_wire.h"
 #include "tgx/device_packet.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace {
 

@@ -93,7 +93,7 @@ void CheckReplies(const std::vector<std::uint8_t>& replies) {
     if (!info || MessageLength(r) != info->reply_size || replies.size() - at < info->reply_size) {
       std::abort();
     }
-    if (info->code == code::kRecv && LoadU32(r + recv::kCount) > recv::kDataCapacity) std::abort();
+    if (info->code == code::kRecv && LoadLe32(r + recv::kCount) > recv::kDataCapacity) std::abort();
     at += info->reply_size;
   }
 }
@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 2) return 0;
   static constexpr std::uint16_t kChannels[] = {0x10, 0x20, 0x30, 0x40};
   ChannelDescriptor descriptor{};
-  StoreU16(descriptor.data() + descriptor::kServiceChannel, kChannels[data[0] % 4]);
+  StoreLe16(descriptor.data() + descriptor::kServiceChannel, kChannels[data[0] % 4]);
   const bool without_library = data[0] & 4;
   const std::size_t choices = std::min<std::size_t>(data[1], size - 2);
   g = Script{data + 2, choices, {}};

@@ -14,7 +14,7 @@
 #include "fake_service.h"
 #include "run_tgxchan.h"
 #include "testsupport.h"
-#include "tgx/agent_wire.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::test {
 namespace {
@@ -146,7 +146,7 @@ TEST(Tgxchan, InfoShowsTheDeviceIdAndPacketSizes) {
   EXPECT_TRUE(Contains(o.out, "packet sizes: send 4096 bytes, receive 512 bytes")) << o.out;
   const auto queries = service.MessagesWithCode(wire::code::kGetChannelCapability);
   ASSERT_EQ(1u, queries.size());
-  EXPECT_EQ(0x16000Cu, wire::LoadU32(queries[0].bytes.data() + 8));
+  EXPECT_EQ(0x16000Cu, wire::LoadLe32(queries[0].bytes.data() + 8));
 }
 
 TEST(Tgxchan, PacketIsSentWholeAndItsAnswerShown) {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "result_text.h"
-#include "tgx/agent_wire.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::tools {
 
@@ -30,7 +30,7 @@ int Channel::Open(const AgentLibrary& library) {
     return ReportFailure("cannot start the agent client library", library.status());
   }
   std::uint8_t descriptor[AUCBT_DESCRIPTOR_SIZE] = {};
-  wire::StoreU16(descriptor + wire::descriptor::kServiceChannel, service_channel_);
+  wire::StoreLe16(descriptor + wire::descriptor::kServiceChannel, service_channel_);
   std::memcpy(descriptor + wire::descriptor::kPortName, port_.data(), port_.size());
   std::uint32_t socketId = 0;
   socket_ = AuCbtCreateSocket(descriptor, &socketId);

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "tgx/agent_wire.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::tools {
 namespace {

@@ -8,7 +8,7 @@
 #include "channel.h"
 #include "commands.h"
 #include "options.h"
-#include "tgx/agent_wire.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::tools {
 namespace {

@@ -12,9 +12,9 @@
 #include "command_support.h"
 #include "commands.h"
 #include "options.h"
-#include "tgx/agent_wire.h"
 #include "tgx/device_packet.h"
 #include "tgx/device_packet_builder.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::tools {
 namespace {

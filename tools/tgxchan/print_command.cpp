@@ -15,7 +15,7 @@
 #include "command_support.h"
 #include "commands.h"
 #include "options.h"
-#include "tgx/agent_wire.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::tools {
 namespace {

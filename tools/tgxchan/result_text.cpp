@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "tgx/agent_wire.h"
 #include "tgx/agentcli.h"
+#include "tgx/wire/agent_wire.h"
 
 namespace tgx::tools {
 namespace {

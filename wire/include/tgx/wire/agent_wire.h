@@ -10,27 +10,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tgx/wire/byte_order.h"
+#include "tgx/wire/channel_descriptor.h"
+
 namespace tgx::agent {
 
 // ---- Little-endian field access -------------------------------------------------
 
-inline std::uint16_t LoadU16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline std::uint32_t LoadU32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline void StoreU16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void StoreU32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-  p[3] = static_cast<std::uint8_t>(v >> 24);
-}
+using ::tgx::wire::LoadLe16;
+using ::tgx::wire::LoadLe32;
+using ::tgx::wire::StoreLe16;
+using ::tgx::wire::StoreLe32;
 
 // ---- Endpoint ---------------------------------------------------------------------
 
@@ -48,29 +38,23 @@ inline constexpr std::size_t kResult = 8;  // u32 result (replies) or first para
 inline constexpr std::size_t kSize = 12;
 }  // namespace header
 
-inline std::uint32_t MessageLength(const std::uint8_t* m) { return LoadU32(m + header::kLength); }
-inline std::uint32_t MessageCode(const std::uint8_t* m) { return LoadU32(m + header::kCode); }
-inline std::uint32_t MessageResult(const std::uint8_t* m) { return LoadU32(m + header::kResult); }
+inline std::uint32_t MessageLength(const std::uint8_t* m) { return LoadLe32(m + header::kLength); }
+inline std::uint32_t MessageCode(const std::uint8_t* m) { return LoadLe32(m + header::kCode); }
+inline std::uint32_t MessageResult(const std::uint8_t* m) { return LoadLe32(m + header::kResult); }
 inline void SetMessageResult(std::uint8_t* m, std::uint32_t result) {
-  StoreU32(m + header::kResult, result);
+  StoreLe32(m + header::kResult, result);
 }
 inline void WriteHeader(std::uint8_t* m, std::uint32_t length, std::uint32_t code,
                         std::uint32_t result) {
-  StoreU32(m + header::kLength, length);
-  StoreU32(m + header::kCode, code);
-  StoreU32(m + header::kResult, result);
+  StoreLe32(m + header::kLength, length);
+  StoreLe32(m + header::kCode, code);
+  StoreLe32(m + header::kResult, result);
 }
 
 // ---- ChannelDescriptor ---------------------------------------------------------------
 
-// The 26-byte channel address of CreateSocket, handed unchanged to CBT_Bind and
-// CBT_Connect. The service reads the service channel and the port name only.
-namespace descriptor {
-inline constexpr std::size_t kSize = 26;
-inline constexpr std::size_t kServiceChannel = 2;  // u16
-inline constexpr std::size_t kPortName = 4;        // NUL-terminated, up to byte 23
-inline constexpr std::size_t kPortNameSize = 20;
-}  // namespace descriptor
+// The service reads the service channel and the port name only.
+namespace descriptor = ::tgx::wire::channel_descriptor;
 
 // Service channels of the printer.
 inline constexpr std::uint16_t kPrintJobChannel = 0x10;
@@ -264,7 +248,7 @@ inline bool HeaderIsSound(const std::uint8_t* m) {
   const std::uint32_t code = MessageCode(m);
   if (length < header::kSize || length > LargestMessage(code)) return false;
   if (code == code::kSend) {
-    return static_cast<std::uint64_t>(LoadU32(m + send::kCount)) + send::kOverhead <= length;
+    return static_cast<std::uint64_t>(LoadLe32(m + send::kCount)) + send::kOverhead <= length;
   }
   return true;
 }
