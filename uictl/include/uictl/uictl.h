@@ -1,0 +1,102 @@
+// The exported functions of libuictl.so: each takes the dialog and a control's
+// identifier and sends that control one message of its family. Callers may also
+// find them by their ordinal numbers (uictl_by_ordinal).
+#pragma once
+
+#include <cstdint>
+
+class QWidget;
+
+using HWND = QWidget*;
+using UINT = unsigned int;
+using DWORD = std::uint32_t;
+using BOOL = int;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;
+
+extern "C" {
+
+// Library.
+BOOL WEP(int code);
+int NSCUSTOM();
+void NsSetCustumLangString(const char* code);
+// The export of an ordinal number (null when none) and the ordinal of a name (0: none).
+void* uictl_by_ordinal(unsigned ordinal);
+unsigned uictl_ordinal_of(const char* name);
+
+// IP address box.
+LRESULT NsIPAddressBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
+void NsIPAddressBoxEnable(HWND dialog, int id, BOOL enable);
+BOOL NsIPAddressBoxIsEnabled(HWND dialog, int id);
+void NsIPAddressBoxDefine(HWND dialog, int id, BOOL define);
+BOOL NsIPAddressBoxIsDefined(HWND dialog, int id);
+DWORD NsIPAddressBoxSetValue(HWND dialog, int id, DWORD value);
+DWORD NsIPAddressBoxGetValue(HWND dialog, int id);
+void NsIPAddressBoxClearValue(HWND dialog, int id);
+
+// NetWare address box (10-byte values).
+LRESULT NsNetWareAddressBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
+void NsNetWareAddressBoxEnable(HWND dialog, int id, BOOL enable);
+BOOL NsNetWareAddressBoxIsEnabled(HWND dialog, int id);
+void NsNetWareAddressBoxDefine(HWND dialog, int id, BOOL define);
+BOOL NsNetWareAddressBoxIsDefined(HWND dialog, int id);
+void NsNetWareAddressBoxSetValue(HWND dialog, int id, const unsigned char* value);
+BOOL NsNetWareAddressBoxGetValue(HWND dialog, int id, unsigned char* value);
+void NsNetWareAddressBoxClearValue(HWND dialog, int id);
+
+// Hexadecimal box.
+LRESULT NsHexaBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
+void NsHexaBoxEnable(HWND dialog, int id, BOOL enable);
+BOOL NsHexaBoxIsEnabled(HWND dialog, int id);
+void NsHexaBoxDefine(HWND dialog, int id, BOOL define);
+BOOL NsHexaBoxIsDefined(HWND dialog, int id);
+void NsHexaBoxSetText(HWND dialog, int id, const char* text);
+int NsHexaBoxGetText(HWND dialog, int id, char* buffer, int size);
+void NsHexaBoxLimitText(HWND dialog, int id, int limit);
+
+// Decimal box (16-bit range, packed low word minimum, high word maximum).
+LRESULT NsDeciBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
+void NsDeciBoxEnable(HWND dialog, int id, BOOL enable);
+BOOL NsDeciBoxIsEnabled(HWND dialog, int id);
+void NsDeciBoxDefine(HWND dialog, int id, BOOL define);
+BOOL NsDeciBoxIsDefined(HWND dialog, int id);
+void NsDeciBoxSetText(HWND dialog, int id, const char* text);
+int NsDeciBoxGetText(HWND dialog, int id, char* buffer, int size);
+void NsDeciBoxSetRange(HWND dialog, int id, int minimum, int maximum);
+DWORD NsDeciBoxGetRange(HWND dialog, int id);
+
+// Wide decimal box (32-bit range).
+LRESULT NsDeciBoxExWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
+void NsDeciBoxExEnable(HWND dialog, int id, BOOL enable);
+BOOL NsDeciBoxExIsEnabled(HWND dialog, int id);
+void NsDeciBoxExDefine(HWND dialog, int id, BOOL define);
+BOOL NsDeciBoxExIsDefined(HWND dialog, int id);
+void NsDeciBoxExSetText(HWND dialog, int id, const char* text);
+int NsDeciBoxExGetText(HWND dialog, int id, char* buffer, int size);
+void NsDeciBoxExSetRange(HWND dialog, int id, std::int32_t minimum, std::int32_t maximum);
+BOOL NsDeciBoxExGetRange(HWND dialog, int id, std::int32_t* minimum, std::int32_t* maximum);
+
+// Edit box.
+LRESULT NsEditBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
+void NsEditBoxEnable(HWND dialog, int id, BOOL enable);
+BOOL NsEditBoxIsEnabled(HWND dialog, int id);
+void NsEditBoxDefine(HWND dialog, int id, BOOL define);
+BOOL NsEditBoxIsDefined(HWND dialog, int id);
+void NsEditBoxSetText(HWND dialog, int id, const char* text);
+int NsEditBoxGetText(HWND dialog, int id, char* buffer, int size);
+void NsEditBoxLimitText(HWND dialog, int id, int limit);
+
+// Name boxes and the second edit box: their window procedures; the DNS boxes'
+// text limits.
+LRESULT NsEditBoxExWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT NsEB1NameBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT NsAppleTalkNameBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT NsURIBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT NsSvrNameBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT NsDNSHBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
+void NsDNSHBoxLimitText(HWND dialog, int id, int limit);
+LRESULT NsDNSDBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
+void NsDNSDBoxLimitText(HWND dialog, int id, int limit);
+
+}  // extern "C"

@@ -1,0 +1,176 @@
+// The exported functions: thin wrappers that find the control by the dialog and
+// identifier and send it one message.
+#include "uictl/uictl.h"
+
+#include <cstring>
+
+#include "lang.h"
+#include "uictl/controls.h"
+
+namespace {
+
+using uictl::Control;
+using uictl::MakeLParam;
+
+Control* Item(HWND dialog, int id) { return dynamic_cast<Control*>(uictl::DialogItem(dialog, id)); }
+
+LRESULT Send(HWND dialog, int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+  Control* control = Item(dialog, id);
+  return control ? control->Dispatch(message, wParam, lParam) : 0;
+}
+
+LPARAM Flag(BOOL flag) { return MakeLParam(0, flag ? 1 : 0); }
+LPARAM Text(const char* text) { return reinterpret_cast<LPARAM>(text); }
+LPARAM Buffer(void* buffer) { return reinterpret_cast<LPARAM>(buffer); }
+WPARAM Size(int size) { return size > 0 ? static_cast<WPARAM>(size) : 0; }
+
+// A window procedure: the message to a control of that class.
+LRESULT Proc(const char* className, HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* control = dynamic_cast<Control*>(box);
+  if (!control || std::strcmp(control->ClassName(), className) != 0) return 0;
+  return control->Dispatch(message, wParam, lParam);
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WEP(int) { return 1; }
+int NSCUSTOM() { return 1; }
+void NsSetCustumLangString(const char* code) { uictl::SetLanguageCode(code); }
+
+// IP address box.
+LRESULT NsIPAddressBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSIPADDRESSBOX", box, message, wParam, lParam);
+}
+void NsIPAddressBoxEnable(HWND d, int id, BOOL f) { Send(d, id, 1037, 0, Flag(f)); }
+BOOL NsIPAddressBoxIsEnabled(HWND d, int id) { return Send(d, id, 1038) != 0; }
+void NsIPAddressBoxDefine(HWND d, int id, BOOL f) { Send(d, id, 1039, 0, Flag(f)); }
+BOOL NsIPAddressBoxIsDefined(HWND d, int id) { return Send(d, id, 1040) != 0; }
+DWORD NsIPAddressBoxSetValue(HWND d, int id, DWORD value) {
+  return static_cast<DWORD>(Send(d, id, 1035, 0, static_cast<LPARAM>(value)));
+}
+DWORD NsIPAddressBoxGetValue(HWND d, int id) { return static_cast<DWORD>(Send(d, id, 1034)); }
+void NsIPAddressBoxClearValue(HWND d, int id) { Send(d, id, 1036); }
+
+// NetWare address box.
+LRESULT NsNetWareAddressBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSNWADDRESSBOX", box, message, wParam, lParam);
+}
+void NsNetWareAddressBoxEnable(HWND d, int id, BOOL f) { Send(d, id, 1037, 0, Flag(f)); }
+BOOL NsNetWareAddressBoxIsEnabled(HWND d, int id) { return Send(d, id, 1038) != 0; }
+void NsNetWareAddressBoxDefine(HWND d, int id, BOOL f) { Send(d, id, 1039, 0, Flag(f)); }
+BOOL NsNetWareAddressBoxIsDefined(HWND d, int id) { return Send(d, id, 1040) != 0; }
+void NsNetWareAddressBoxSetValue(HWND d, int id, const unsigned char* value) {
+  Send(d, id, 1035, 0, reinterpret_cast<LPARAM>(value));
+}
+BOOL NsNetWareAddressBoxGetValue(HWND d, int id, unsigned char* value) {
+  return Send(d, id, 1034, 0, Buffer(value)) != 0;
+}
+void NsNetWareAddressBoxClearValue(HWND d, int id) { Send(d, id, 1036); }
+
+// Hexadecimal box.
+LRESULT NsHexaBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSHEXABOX", box, message, wParam, lParam);
+}
+void NsHexaBoxEnable(HWND d, int id, BOOL f) { Send(d, id, 1084, 0, Flag(f)); }
+BOOL NsHexaBoxIsEnabled(HWND d, int id) { return Send(d, id, 1094) != 0; }
+void NsHexaBoxDefine(HWND d, int id, BOOL f) { Send(d, id, 1104, 0, Flag(f)); }
+BOOL NsHexaBoxIsDefined(HWND d, int id) { return Send(d, id, 1114) != 0; }
+void NsHexaBoxSetText(HWND d, int id, const char* text) { Send(d, id, 1064, 0, Text(text)); }
+int NsHexaBoxGetText(HWND d, int id, char* buffer, int size) {
+  return static_cast<int>(Send(d, id, 1074, Size(size), Buffer(buffer)));
+}
+void NsHexaBoxLimitText(HWND d, int id, int limit) {
+  Send(d, id, uictl::EM_LIMITTEXT, Size(limit));
+}
+
+// Decimal box.
+LRESULT NsDeciBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSDECIBOX", box, message, wParam, lParam);
+}
+void NsDeciBoxEnable(HWND d, int id, BOOL f) { Send(d, id, 1104, 0, Flag(f)); }
+BOOL NsDeciBoxIsEnabled(HWND d, int id) { return Send(d, id, 1114) != 0; }
+void NsDeciBoxDefine(HWND d, int id, BOOL f) { Send(d, id, 1124, 0, Flag(f)); }
+BOOL NsDeciBoxIsDefined(HWND d, int id) { return Send(d, id, 1134) != 0; }
+void NsDeciBoxSetText(HWND d, int id, const char* text) { Send(d, id, 1084, 0, Text(text)); }
+int NsDeciBoxGetText(HWND d, int id, char* buffer, int size) {
+  return static_cast<int>(Send(d, id, 1094, Size(size), Buffer(buffer)));
+}
+void NsDeciBoxSetRange(HWND d, int id, int minimum, int maximum) {
+  Send(d, id, 1064, 0,
+       MakeLParam(static_cast<std::uint16_t>(minimum), static_cast<std::uint16_t>(maximum)));
+}
+DWORD NsDeciBoxGetRange(HWND d, int id) { return static_cast<DWORD>(Send(d, id, 1074)); }
+
+// Wide decimal box.
+LRESULT NsDeciBoxExWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSDECIBOXEX", box, message, wParam, lParam);
+}
+void NsDeciBoxExEnable(HWND d, int id, BOOL f) { Send(d, id, 1104, 0, Flag(f)); }
+BOOL NsDeciBoxExIsEnabled(HWND d, int id) { return Send(d, id, 1114) != 0; }
+void NsDeciBoxExDefine(HWND d, int id, BOOL f) { Send(d, id, 1124, 0, Flag(f)); }
+BOOL NsDeciBoxExIsDefined(HWND d, int id) { return Send(d, id, 1134) != 0; }
+void NsDeciBoxExSetText(HWND d, int id, const char* text) { Send(d, id, 1094, 0, Text(text)); }
+int NsDeciBoxExGetText(HWND d, int id, char* buffer, int size) {
+  return static_cast<int>(Send(d, id, 1095, Size(size), Buffer(buffer)));
+}
+void NsDeciBoxExSetRange(HWND d, int id, std::int32_t minimum, std::int32_t maximum) {
+  Send(d, id, 1064, 0, minimum);
+  Send(d, id, 1065, 0, maximum);
+}
+BOOL NsDeciBoxExGetRange(HWND d, int id, std::int32_t* minimum, std::int32_t* maximum) {
+  if (!Item(d, id) || !minimum || !maximum) return 0;
+  *minimum = static_cast<std::int32_t>(Send(d, id, 1074));
+  *maximum = static_cast<std::int32_t>(Send(d, id, 1075));
+  return 1;
+}
+
+// Edit box.
+LRESULT NsEditBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSEDITBOX", box, message, wParam, lParam);
+}
+void NsEditBoxEnable(HWND d, int id, BOOL f) { Send(d, id, 1124, 0, Flag(f)); }
+BOOL NsEditBoxIsEnabled(HWND d, int id) { return Send(d, id, 1125) != 0; }
+void NsEditBoxDefine(HWND d, int id, BOOL f) { Send(d, id, 1126, 0, Flag(f)); }
+BOOL NsEditBoxIsDefined(HWND d, int id) { return Send(d, id, 1127) != 0; }
+void NsEditBoxSetText(HWND d, int id, const char* text) {
+  Send(d, id, uictl::WM_SETTEXT, 0, Text(text));
+}
+int NsEditBoxGetText(HWND d, int id, char* buffer, int size) {
+  return static_cast<int>(Send(d, id, uictl::WM_GETTEXT, Size(size), Buffer(buffer)));
+}
+void NsEditBoxLimitText(HWND d, int id, int limit) {
+  Send(d, id, uictl::EM_LIMITTEXT, Size(limit));
+}
+
+// Name boxes.
+LRESULT NsEditBoxExWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSEDITBOXEX", box, message, wParam, lParam);
+}
+LRESULT NsEB1NameBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSEB1NAMEBOX", box, message, wParam, lParam);
+}
+LRESULT NsAppleTalkNameBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSAPPLETALKNAMEBOX", box, message, wParam, lParam);
+}
+LRESULT NsURIBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSURIBOX", box, message, wParam, lParam);
+}
+LRESULT NsSvrNameBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSSVRNAMEBOX", box, message, wParam, lParam);
+}
+LRESULT NsDNSHBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSDNSHBOX", box, message, wParam, lParam);
+}
+void NsDNSHBoxLimitText(HWND d, int id, int limit) {
+  Send(d, id, uictl::EM_LIMITTEXT, Size(limit));
+}
+LRESULT NsDNSDBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSDNSDBOX", box, message, wParam, lParam);
+}
+void NsDNSDBoxLimitText(HWND d, int id, int limit) {
+  Send(d, id, uictl::EM_LIMITTEXT, Size(limit));
+}
+
+}  // extern "C"
