@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "indicators.h"
 #include "lang.h"
 #include "uictl/controls.h"
 
@@ -29,6 +30,24 @@ LRESULT Proc(const char* className, HWND box, UINT message, WPARAM wParam, LPARA
   auto* control = dynamic_cast<Control*>(box);
   if (!control || std::strcmp(control->ClassName(), className) != 0) return 0;
   return control->Dispatch(message, wParam, lParam);
+}
+
+// A message to an indicator; fails when the identifier names none.
+DWORD Indicate(HWND dialog, int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+  auto* indicator = dynamic_cast<uictl::Indicator*>(uictl::DialogItem(dialog, id));
+  if (!indicator) return static_cast<DWORD>(uictl::kIndicatorFailed);
+  return static_cast<DWORD>(indicator->Dispatch(message, wParam, lParam));
+}
+
+// A window procedure of a family of classes, named by their common beginnings.
+LRESULT FamilyProc(std::initializer_list<const char*> prefixes, HWND control, UINT message,
+                   WPARAM wParam, LPARAM lParam) {
+  auto* c = dynamic_cast<Control*>(control);
+  if (!c) return 0;
+  for (const char* prefix : prefixes)
+    if (std::strncmp(c->ClassName(), prefix, std::strlen(prefix)) == 0)
+      return c->Dispatch(message, wParam, lParam);
+  return 0;
 }
 
 }  // namespace
@@ -171,6 +190,129 @@ LRESULT NsDNSDBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 void NsDNSDBoxLimitText(HWND d, int id, int limit) {
   Send(d, id, uictl::EM_LIMITTEXT, Size(limit));
+}
+
+// Indicators.
+DWORD NsGaugeSetValue(HWND d, int id, DWORD value) { return Indicate(d, id, 1410, 0, value); }
+DWORD NsGaugeGetValue(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 1411, 0, Buffer(value));
+}
+DWORD NsGaugeSetDefine(HWND d, int id, DWORD value) { return Indicate(d, id, 1420, 0, value); }
+DWORD NsGaugeGetDefine(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 1421, 0, Buffer(value));
+}
+DWORD NsIndicatorButtonSetStyle(HWND d, int id, DWORD value) {
+  return Indicate(d, id, 1500, 0, value);
+}
+DWORD NsIndicatorButtonGetStyle(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 1501, 0, Buffer(value));
+}
+DWORD NsIndicatorButtonSetState(HWND d, int id, DWORD value) {
+  return Indicate(d, id, 1510, 0, value);
+}
+DWORD NsIndicatorButtonGetState(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 1511, 0, Buffer(value));
+}
+DWORD NsIndicatorButtonSetCheck(HWND d, int id, DWORD value) {
+  return Indicate(d, id, 1520, 0, value);
+}
+DWORD NsIndicatorButtonGetCheck(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 1521, 0, Buffer(value));
+}
+DWORD NsIndicatorButtonSetDefine(HWND d, int id, DWORD value) {
+  return Indicate(d, id, 1530, 0, value);
+}
+DWORD NsIndicatorButtonGetDefine(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 1531, 0, Buffer(value));
+}
+DWORD NsRemainSetStyle(HWND d, int id, DWORD value) { return Indicate(d, id, 1600, 0, value); }
+DWORD NsRemainGetStyle(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 1601, 0, Buffer(value));
+}
+DWORD NsRemainSetValue(HWND d, int id, DWORD value) { return Indicate(d, id, 1610, 0, value); }
+DWORD NsRemainGetValue(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 1611, 0, Buffer(value));
+}
+DWORD NsRemainSetDefine(HWND d, int id, DWORD value) { return Indicate(d, id, 1620, 0, value); }
+DWORD NsRemainGetDefine(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 1621, 0, Buffer(value));
+}
+DWORD NsOnlineLEDSetValue(HWND d, int id, DWORD value) { return Indicate(d, id, 1700, 0, value); }
+DWORD NsOnlineLEDGetValue(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 1701, 0, Buffer(value));
+}
+DWORD NsOnlineLEDSetAlign(HWND d, int id, DWORD value) { return Indicate(d, id, 1710, 0, value); }
+DWORD NsOnlineLEDGetAlign(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 1711, 0, Buffer(value));
+}
+DWORD NsOnlineLEDSetDefine(HWND d, int id, DWORD value) { return Indicate(d, id, 1720, 0, value); }
+DWORD NsOnlineLEDGetDefine(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 1721, 0, Buffer(value));
+}
+DWORD NsCheckMarkSetValue(HWND d, int id, DWORD value) { return Indicate(d, id, 1800, 0, value); }
+DWORD NsCheckMarkGetValue(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 1801, 0, Buffer(value));
+}
+DWORD NsCheckMarkSetAlign(HWND d, int id, DWORD value) { return Indicate(d, id, 1810, 0, value); }
+DWORD NsCheckMarkGetAlign(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 1811, 0, Buffer(value));
+}
+DWORD NsCheckMarkSetDefine(HWND d, int id, DWORD value) { return Indicate(d, id, 1820, 0, value); }
+DWORD NsCheckMarkGetDefine(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 1821, 0, Buffer(value));
+}
+DWORD NsOutputLevelSetStyle(HWND d, int id, DWORD value) { return Indicate(d, id, 2300, 0, value); }
+DWORD NsOutputLevelGetStyle(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 2301, 0, Buffer(value));
+}
+DWORD NsOutputLevelSetValue(HWND d, int id, DWORD value) { return Indicate(d, id, 2310, 0, value); }
+DWORD NsOutputLevelGetValue(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 2311, 0, Buffer(value));
+}
+DWORD NsOutputLevelSetDefine(HWND d, int id, DWORD value) {
+  return Indicate(d, id, 2320, 0, value);
+}
+DWORD NsOutputLevelGetDefine(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 2321, 0, Buffer(value));
+}
+DWORD NsStatusSetDefine(HWND d, int id, DWORD value) { return Indicate(d, id, 1310, 0, value); }
+DWORD NsStatusGetDefine(HWND d, int id, DWORD* value) {
+  return Indicate(d, id, 1311, 0, Buffer(value));
+}
+DWORD NsGaugeSetRange(HWND d, int id, DWORD minimum, DWORD maximum) {
+  return Indicate(d, id, 1400, minimum, maximum);
+}
+DWORD NsGaugeGetRange(HWND d, int id, DWORD* minimum, DWORD* maximum) {
+  return Indicate(d, id, 1401, reinterpret_cast<WPARAM>(minimum), Buffer(maximum));
+}
+DWORD NsStatusSetText(HWND d, int id, const char* text) {
+  return Indicate(d, id, 1300, 0, Text(text));
+}
+DWORD NsStatusGetText(HWND d, int id, char* buffer, int size) {
+  return Indicate(d, id, 1301, Size(size), Buffer(buffer));
+}
+DWORD NsRemainDraw(HWND d, int id) { return Indicate(d, id, 1630); }
+DWORD NsOutputLevelDraw(HWND d, int id) { return Indicate(d, id, 2330); }
+LRESULT NsGaugeWndProc(HWND c, UINT message, WPARAM wParam, LPARAM lParam) {
+  return FamilyProc({"NSGAUGE"}, c, message, wParam, lParam);
+}
+LRESULT NsIndicatorButtonWndProc(HWND c, UINT message, WPARAM wParam, LPARAM lParam) {
+  return FamilyProc({"NSINDICATORBUTTON"}, c, message, wParam, lParam);
+}
+LRESULT NsRemainWndProc(HWND c, UINT message, WPARAM wParam, LPARAM lParam) {
+  return FamilyProc({"NSREMAIN", "NSPAPERREMAIN"}, c, message, wParam, lParam);
+}
+LRESULT NsOnlineLEDWndProc(HWND c, UINT message, WPARAM wParam, LPARAM lParam) {
+  return FamilyProc({"NSONLINELED"}, c, message, wParam, lParam);
+}
+LRESULT NsCheckMarkWndProc(HWND c, UINT message, WPARAM wParam, LPARAM lParam) {
+  return FamilyProc({"NSCHECKMARK"}, c, message, wParam, lParam);
+}
+LRESULT NsOutputLevelWndProc(HWND c, UINT message, WPARAM wParam, LPARAM lParam) {
+  return FamilyProc({"NSOUTPUTLEVEL"}, c, message, wParam, lParam);
+}
+LRESULT NsStatusWndProc(HWND c, UINT message, WPARAM wParam, LPARAM lParam) {
+  return FamilyProc({"NSSTATUS"}, c, message, wParam, lParam);
 }
 
 }  // extern "C"

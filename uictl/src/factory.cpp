@@ -8,6 +8,7 @@
 
 #include "address_box.h"
 #include "box.h"
+#include "indicators.h"
 #include "uictl/controls.h"
 
 namespace uictl {
@@ -54,6 +55,35 @@ const std::map<std::string, Maker>& Makers() {
        [](QWidget* p, int id, const QString&) {
          return new NameBox(p, id, "NSSVRNAMEBOX", Family::ServerName, 19, 0);
        }},
+      {"NSGAUGE", [](QWidget* p, int id, const QString& t) { return new Gauge(p, id, t); }},
+      {"NSONLINELED",
+       [](QWidget* p, int id, const QString& t) { return new Lamp(p, id, t, false); }},
+      {"NSCHECKMARK",
+       [](QWidget* p, int id, const QString& t) { return new Lamp(p, id, t, true); }},
+      {"NSINDICATORBUTTON",
+       [](QWidget* p, int id, const QString&) { return new IndicatorButton(p, id); }},
+      {"NSSTATUS", [](QWidget* p, int id, const QString& t) { return new StatusText(p, id, t); }},
+      {"NSOUTPUTLEVEL4",
+       [](QWidget* p, int id, const QString&) { return new Level(p, id, "NSOUTPUTLEVEL4"); }},
+      {"NSOUTPUTLEVEL5",
+       [](QWidget* p, int id, const QString&) { return new Level(p, id, "NSOUTPUTLEVEL5"); }},
+      {"NSREMAIN", [](QWidget* p, int id, const QString&) { return new Level(p, id, "NSREMAIN"); }},
+      {"NSREMAINLARGE",
+       [](QWidget* p, int id, const QString&) { return new Level(p, id, "NSREMAINLARGE"); }},
+      {"NSREMAINSMALL",
+       [](QWidget* p, int id, const QString&) { return new Level(p, id, "NSREMAINSMALL"); }},
+      {"NSPAPERREMAIN",
+       [](QWidget* p, int id, const QString&) { return new Level(p, id, "NSPAPERREMAIN"); }},
+      {"NSPAPERREMAIN4",
+       [](QWidget* p, int id, const QString&) { return new Level(p, id, "NSPAPERREMAIN4"); }},
+      {"NSPAPERREMAIN4S",
+       [](QWidget* p, int id, const QString&) { return new Level(p, id, "NSPAPERREMAIN4S"); }},
+      {"NSPAPERREMAIN5",
+       [](QWidget* p, int id, const QString&) { return new Level(p, id, "NSPAPERREMAIN5"); }},
+      {"NSPAPERREMAIN5L",
+       [](QWidget* p, int id, const QString&) { return new Level(p, id, "NSPAPERREMAIN5L"); }},
+      {"NSPAPERREMAIN5S",
+       [](QWidget* p, int id, const QString&) { return new Level(p, id, "NSPAPERREMAIN5S"); }},
   };
   return makers;
 }

@@ -99,4 +99,58 @@ void NsDNSHBoxLimitText(HWND dialog, int id, int limit);
 LRESULT NsDNSDBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
 void NsDNSDBoxLimitText(HWND dialog, int id, int limit);
 
+// Indicators: every function returns 0, or 0x80000000 when the identifier names no
+// indicator of the family, an out pointer is null or the value is not accepted.
+LRESULT NsGaugeWndProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+DWORD NsGaugeSetValue(HWND dialog, int id, DWORD value);
+DWORD NsGaugeGetValue(HWND dialog, int id, DWORD* value);
+DWORD NsGaugeSetDefine(HWND dialog, int id, DWORD value);
+DWORD NsGaugeGetDefine(HWND dialog, int id, DWORD* value);
+LRESULT NsIndicatorButtonWndProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+DWORD NsIndicatorButtonSetStyle(HWND dialog, int id, DWORD value);
+DWORD NsIndicatorButtonGetStyle(HWND dialog, int id, DWORD* value);
+DWORD NsIndicatorButtonSetState(HWND dialog, int id, DWORD value);
+DWORD NsIndicatorButtonGetState(HWND dialog, int id, DWORD* value);
+DWORD NsIndicatorButtonSetCheck(HWND dialog, int id, DWORD value);
+DWORD NsIndicatorButtonGetCheck(HWND dialog, int id, DWORD* value);
+DWORD NsIndicatorButtonSetDefine(HWND dialog, int id, DWORD value);
+DWORD NsIndicatorButtonGetDefine(HWND dialog, int id, DWORD* value);
+LRESULT NsRemainWndProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+DWORD NsRemainSetStyle(HWND dialog, int id, DWORD value);
+DWORD NsRemainGetStyle(HWND dialog, int id, DWORD* value);
+DWORD NsRemainSetValue(HWND dialog, int id, DWORD value);
+DWORD NsRemainGetValue(HWND dialog, int id, DWORD* value);
+DWORD NsRemainSetDefine(HWND dialog, int id, DWORD value);
+DWORD NsRemainGetDefine(HWND dialog, int id, DWORD* value);
+LRESULT NsOnlineLEDWndProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+DWORD NsOnlineLEDSetValue(HWND dialog, int id, DWORD value);
+DWORD NsOnlineLEDGetValue(HWND dialog, int id, DWORD* value);
+DWORD NsOnlineLEDSetAlign(HWND dialog, int id, DWORD value);
+DWORD NsOnlineLEDGetAlign(HWND dialog, int id, DWORD* value);
+DWORD NsOnlineLEDSetDefine(HWND dialog, int id, DWORD value);
+DWORD NsOnlineLEDGetDefine(HWND dialog, int id, DWORD* value);
+LRESULT NsCheckMarkWndProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+DWORD NsCheckMarkSetValue(HWND dialog, int id, DWORD value);
+DWORD NsCheckMarkGetValue(HWND dialog, int id, DWORD* value);
+DWORD NsCheckMarkSetAlign(HWND dialog, int id, DWORD value);
+DWORD NsCheckMarkGetAlign(HWND dialog, int id, DWORD* value);
+DWORD NsCheckMarkSetDefine(HWND dialog, int id, DWORD value);
+DWORD NsCheckMarkGetDefine(HWND dialog, int id, DWORD* value);
+LRESULT NsOutputLevelWndProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+DWORD NsOutputLevelSetStyle(HWND dialog, int id, DWORD value);
+DWORD NsOutputLevelGetStyle(HWND dialog, int id, DWORD* value);
+DWORD NsOutputLevelSetValue(HWND dialog, int id, DWORD value);
+DWORD NsOutputLevelGetValue(HWND dialog, int id, DWORD* value);
+DWORD NsOutputLevelSetDefine(HWND dialog, int id, DWORD value);
+DWORD NsOutputLevelGetDefine(HWND dialog, int id, DWORD* value);
+LRESULT NsStatusWndProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+DWORD NsStatusSetDefine(HWND dialog, int id, DWORD value);
+DWORD NsStatusGetDefine(HWND dialog, int id, DWORD* value);
+DWORD NsGaugeSetRange(HWND dialog, int id, DWORD minimum, DWORD maximum);
+DWORD NsGaugeGetRange(HWND dialog, int id, DWORD* minimum, DWORD* maximum);
+DWORD NsStatusSetText(HWND dialog, int id, const char* text);
+DWORD NsStatusGetText(HWND dialog, int id, char* buffer, int size);
+DWORD NsRemainDraw(HWND dialog, int id);
+DWORD NsOutputLevelDraw(HWND dialog, int id);
+
 }  // extern "C"
