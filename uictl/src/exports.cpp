@@ -6,6 +6,7 @@
 
 #include "indicators.h"
 #include "lang.h"
+#include "lists.h"
 #include "uictl/controls.h"
 
 namespace {
@@ -15,10 +16,19 @@ using uictl::MakeLParam;
 
 Control* Item(HWND dialog, int id) { return dynamic_cast<Control*>(uictl::DialogItem(dialog, id)); }
 
-LRESULT Send(HWND dialog, int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+// The control's answer; missing when the identifier names no control.
+LRESULT Send(HWND dialog, int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0,
+             LRESULT missing = 0) {
   Control* control = Item(dialog, id);
-  return control ? control->Dispatch(message, wParam, lParam) : 0;
+  return control ? control->Dispatch(message, wParam, lParam) : missing;
 }
+
+int Int(LRESULT result) { return static_cast<int>(result); }
+// An index, or -1 for any error of the list (LB_ERR, LB_ERRSPACE and their combo twins).
+int Index(LRESULT result) { return result < 0 ? -1 : static_cast<int>(result); }
+WPARAM At(int index) { return static_cast<WPARAM>(static_cast<std::intptr_t>(index)); }
+// A single 16-bit value in the high word.
+LPARAM Word(int value) { return uictl::MakeLParam(0, static_cast<std::uint16_t>(value)); }
 
 LPARAM Flag(BOOL flag) { return MakeLParam(0, flag ? 1 : 0); }
 LPARAM Text(const char* text) { return reinterpret_cast<LPARAM>(text); }
@@ -191,6 +201,177 @@ LRESULT NsDNSDBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
 void NsDNSDBoxLimitText(HWND d, int id, int limit) {
   Send(d, id, uictl::EM_LIMITTEXT, Size(limit));
 }
+
+// List box.
+LRESULT NsListBoxWndProc(HWND c, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSLISTBOX", c, message, wParam, lParam);
+}
+void NsListBoxEnable(HWND d, int id, BOOL f) { Send(d, id, 2025, 0, Flag(f)); }
+BOOL NsListBoxIsEnabled(HWND d, int id) { return Send(d, id, 2026) != 0; }
+void NsListBoxDefine(HWND d, int id, BOOL f) { Send(d, id, 2027, 0, Flag(f)); }
+BOOL NsListBoxIsDefined(HWND d, int id) { return Send(d, id, 2028) != 0; }
+int NsListBoxAddString(HWND d, int id, const char* text) {
+  return Index(Send(d, id, uictl::LB_ADDSTRING, 0, Text(text), uictl::LB_ERR));
+}
+int NsListBoxInsertString(HWND d, int id, int index, const char* text) {
+  return Index(Send(d, id, uictl::LB_INSERTSTRING, At(index), Text(text), uictl::LB_ERR));
+}
+int NsListBoxDeleteString(HWND d, int id, int index) {
+  return Int(Send(d, id, uictl::LB_DELETESTRING, At(index), 0, uictl::LB_ERR));
+}
+int NsListBoxGetCount(HWND d, int id) {
+  return Int(Send(d, id, uictl::LB_GETCOUNT, 0, 0, uictl::LB_ERR));
+}
+int NsListBoxGetCurSel(HWND d, int id) {
+  return Int(Send(d, id, uictl::LB_GETCURSEL, 0, 0, uictl::LB_ERR));
+}
+int NsListBoxResetContent(HWND d, int id) {
+  return Int(Send(d, id, uictl::LB_RESETCONTENT, 0, 0, uictl::LB_ERR));
+}
+int NsListBoxSetCurSel(HWND d, int id, int index) {
+  return Int(Send(d, id, uictl::LB_SETCURSEL, At(index), 0, uictl::LB_ERR));
+}
+int NsListBoxGetTopIndex(HWND d, int id) {
+  return Int(Send(d, id, uictl::LB_GETTOPINDEX, 0, 0, uictl::LB_ERR));
+}
+int NsListBoxSetTopIndex(HWND d, int id, int index) {
+  return Int(Send(d, id, uictl::LB_SETTOPINDEX, At(index), 0, uictl::LB_ERR));
+}
+int NsListBoxGetText(HWND d, int id, int index, char* buffer) {
+  return Int(Send(d, id, uictl::LB_GETTEXT, At(index), Buffer(buffer), uictl::LB_ERR));
+}
+int NsListBoxGetTextLen(HWND d, int id, int index) {
+  return Int(Send(d, id, uictl::LB_GETTEXTLEN, At(index), 0, uictl::LB_ERR));
+}
+LPARAM NsListBoxGetItemData(HWND d, int id, int index) {
+  return Send(d, id, uictl::LB_GETITEMDATA, At(index), 0, uictl::LB_ERR);
+}
+int NsListBoxGetSel(HWND d, int id, int index) {
+  return Int(Send(d, id, uictl::LB_GETSEL, At(index), 0, uictl::LB_ERR));
+}
+int NsListBoxSetSel(HWND d, int id, BOOL select, int index) {
+  return Int(Send(d, id, uictl::LB_SETSEL, select ? 1 : 0, index, uictl::LB_ERR));
+}
+int NsListBoxGetSelCount(HWND d, int id) {
+  return Int(Send(d, id, uictl::LB_GETSELCOUNT, 0, 0, uictl::LB_ERR));
+}
+int NsListBoxGetSelItems(HWND d, int id, int room, int* items) {
+  return Int(Send(d, id, uictl::LB_GETSELITEMS, Size(room), Buffer(items), uictl::LB_ERR));
+}
+int NsListBoxGetHorizenExtent(HWND d, int id) {
+  return Int(Send(d, id, uictl::LB_GETHORIZONTALEXTENT));
+}
+void NsListBoxSetHorizenExtent(HWND d, int id, int extent) {
+  Send(d, id, uictl::LB_SETHORIZONTALEXTENT, Size(extent));
+}
+int NsListBoxSetItemHeight(HWND d, int id, int index, int height) {
+  return Int(Send(d, id, uictl::LB_SETITEMHEIGHT, At(index),
+                  uictl::MakeLParam(static_cast<unsigned>(height), 0), uictl::LB_ERR));
+}
+
+// Combo box.
+LRESULT NsComboBoxWndProc(HWND c, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSCOMBOBOX", c, message, wParam, lParam);
+}
+LRESULT NsComboBoxExWndProc(HWND c, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSCOMBOBOXEX", c, message, wParam, lParam);
+}
+void NsComboBoxEnable(HWND d, int id, BOOL f) { Send(d, id, 2025, 0, Flag(f)); }
+BOOL NsComboBoxIsEnabled(HWND d, int id) { return Send(d, id, 2026) != 0; }
+void NsComboBoxDefine(HWND d, int id, BOOL f) { Send(d, id, 2027, 0, Flag(f)); }
+BOOL NsComboBoxIsDefined(HWND d, int id) { return Send(d, id, 2028) != 0; }
+int NsComboBoxAddString(HWND d, int id, const char* text) {
+  return Index(Send(d, id, uictl::CB_ADDSTRING, 0, Text(text), uictl::CB_ERR));
+}
+int NsComboBoxInsertString(HWND d, int id, int index, const char* text) {
+  return Index(Send(d, id, uictl::CB_INSERTSTRING, At(index), Text(text), uictl::CB_ERR));
+}
+int NsComboBoxDeleteString(HWND d, int id, int index) {
+  return Int(Send(d, id, uictl::CB_DELETESTRING, At(index), 0, uictl::CB_ERR));
+}
+int NsComboBoxGetCount(HWND d, int id) {
+  return Int(Send(d, id, uictl::CB_GETCOUNT, 0, 0, uictl::CB_ERR));
+}
+int NsComboBoxGetCurSel(HWND d, int id) {
+  return Int(Send(d, id, uictl::CB_GETCURSEL, 0, 0, uictl::CB_ERR));
+}
+int NsComboBoxSetCurSel(HWND d, int id, int index) {
+  return Int(Send(d, id, uictl::CB_SETCURSEL, At(index), 0, uictl::CB_ERR));
+}
+void NsComboBoxLimitText(HWND d, int id, int limit) {
+  Send(d, id, uictl::CB_LIMITTEXT, Size(limit));
+}
+int NsComboBoxResetContent(HWND d, int id) {
+  return Int(Send(d, id, uictl::CB_RESETCONTENT, 0, 0, uictl::CB_ERR));
+}
+void NsComboBoxShowDropDown(HWND d, int id, BOOL show) {
+  Send(d, id, uictl::CB_SHOWDROPDOWN, show ? 1 : 0);
+}
+void NsComboBoxSetText(HWND d, int id, const char* text) {
+  Send(d, id, uictl::WM_SETTEXT, 0, Text(text));
+}
+int NsComboBoxGetText(HWND d, int id, char* buffer, int size) {
+  return Int(Send(d, id, uictl::WM_GETTEXT, Size(size), Buffer(buffer)));
+}
+int NsComboBoxGetLBText(HWND d, int id, int index, char* buffer) {
+  return Int(Send(d, id, uictl::CB_GETLBTEXT, At(index), Buffer(buffer), uictl::CB_ERR));
+}
+int NsComboBoxGetLBTextLen(HWND d, int id, int index) {
+  return Int(Send(d, id, uictl::CB_GETLBTEXTLEN, At(index), 0, uictl::CB_ERR));
+}
+int NsComboBoxSetHeight(HWND d, int id, int height) {
+  if (height < 0 || height > 0xFFFE) return uictl::CB_ERR;
+  return Int(
+      Send(d, id, 2029, 0, uictl::MakeLParam(0, static_cast<unsigned>(height) + 1), uictl::CB_ERR));
+}
+
+// Check box.
+LRESULT NsCheckBoxWndProc(HWND c, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSCHECKBOX", c, message, wParam, lParam);
+}
+void NsCheckBoxEnable(HWND d, int id, BOOL f) { Send(d, id, 2025, 0, Flag(f)); }
+BOOL NsCheckBoxIsEnabled(HWND d, int id) { return Send(d, id, 2026) != 0; }
+void NsCheckBoxDefine(HWND d, int id, BOOL f) { Send(d, id, 2027, 0, Flag(f)); }
+BOOL NsCheckBoxIsDefined(HWND d, int id) { return Send(d, id, 2028) != 0; }
+void NsCheckBoxSetCheck(HWND d, int id, BOOL f) { Send(d, id, 2029, 0, Flag(f)); }
+BOOL NsCheckBoxGetCheck(HWND d, int id) { return Send(d, id, 2030) != 0; }
+
+// Track bar.
+LRESULT NsTrackBarWndProc(HWND c, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSTRACKBAR", c, message, wParam, lParam);
+}
+void NsTrackBarEnable(HWND d, int id, BOOL f) { Send(d, id, 1140, 0, Flag(f)); }
+BOOL NsTrackBarIsEnabled(HWND d, int id) { return Send(d, id, 1141) != 0; }
+void NsTrackBarDefine(HWND d, int id, BOOL f) { Send(d, id, 1142, 0, Flag(f)); }
+BOOL NsTrackBarIsDefined(HWND d, int id) { return Send(d, id, 1143) != 0; }
+void NsTrackBarSetPos(HWND d, int id, int position) { Send(d, id, 1129, 0, Word(position)); }
+int NsTrackBarGetPos(HWND d, int id) { return Int(Send(d, id, 1124)); }
+void NsTrackBarSetRange(HWND d, int id, int minimum, int maximum) {
+  Send(d, id, 1130, 0, Word(minimum));
+  Send(d, id, 1131, 0, Word(maximum));
+}
+BOOL NsTrackBarGetRange(HWND d, int id, int* minimum, int* maximum) {
+  if (!Item(d, id) || !minimum || !maximum) return 0;
+  *minimum = Int(Send(d, id, 1125));
+  *maximum = Int(Send(d, id, 1126));
+  return 1;
+}
+void NsTrackBarSetLineSize(HWND d, int id, int size) { Send(d, id, 1132, 0, Word(size)); }
+int NsTrackBarGetLineSize(HWND d, int id) { return Int(Send(d, id, 1127)); }
+void NsTrackBarSetPageSize(HWND d, int id, int size) { Send(d, id, 1133, 0, Word(size)); }
+int NsTrackBarGetPageSize(HWND d, int id) { return Int(Send(d, id, 1128)); }
+void NsTrackBarSetFrequency(HWND d, int id, int frequency) {
+  Send(d, id, 1134, 0, Word(frequency));
+}
+int NsTrackBarGetFrequency(HWND d, int id) { return Int(Send(d, id, 1135)); }
+void NsTrackBarSetBSFrequency(HWND d, int id, int frequency) {
+  Send(d, id, 1137, 0, Word(frequency));
+}
+int NsTrackBarGetBSFrequency(HWND d, int id) { return Int(Send(d, id, 1136)); }
+void NsTrackBarSetBKColor(HWND d, int id, DWORD color) {
+  Send(d, id, 1138, 0, static_cast<LPARAM>(color));
+}
+DWORD NsTrackBarGetBKColor(HWND d, int id) { return static_cast<DWORD>(Send(d, id, 1139)); }
 
 // Indicators.
 DWORD NsGaugeSetValue(HWND d, int id, DWORD value) { return Indicate(d, id, 1410, 0, value); }

@@ -9,6 +9,7 @@
 #include "address_box.h"
 #include "box.h"
 #include "indicators.h"
+#include "lists.h"
 #include "uictl/controls.h"
 
 namespace uictl {
@@ -55,6 +56,13 @@ const std::map<std::string, Maker>& Makers() {
        [](QWidget* p, int id, const QString&) {
          return new NameBox(p, id, "NSSVRNAMEBOX", Family::ServerName, 19, 0);
        }},
+      {"NSLISTBOX", [](QWidget* p, int id, const QString& t) { return new ListBox(p, id, t); }},
+      {"NSCOMBOBOX",
+       [](QWidget* p, int id, const QString& t) { return new ComboBox(p, id, "NSCOMBOBOX", t); }},
+      {"NSCOMBOBOXEX",
+       [](QWidget* p, int id, const QString& t) { return new ComboBox(p, id, "NSCOMBOBOXEX", t); }},
+      {"NSCHECKBOX", [](QWidget* p, int id, const QString& t) { return new CheckBox(p, id, t); }},
+      {"NSTRACKBAR", [](QWidget* p, int id, const QString&) { return new TrackBar(p, id); }},
       {"NSGAUGE", [](QWidget* p, int id, const QString& t) { return new Gauge(p, id, t); }},
       {"NSONLINELED",
        [](QWidget* p, int id, const QString& t) { return new Lamp(p, id, t, false); }},

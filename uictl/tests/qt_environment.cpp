@@ -43,7 +43,7 @@ void DialogTest::TearDown() {
 
 void DialogTest::Open(const QString& controls) {
   QString error;
-  dialog_ = LoadDialog("DIALOG \"Test\" 480 300\n" + controls +
+  dialog_ = LoadDialog("DIALOG \"Test\" 600 300\n" + controls +
                            "\nDEFPUSHBUTTON \"OK\" 1 200 260 80 24"
                            "\nPUSHBUTTON \"Cancel\" 2 300 260 80 24",
                        &error);

@@ -28,7 +28,23 @@ TEST_P(Screenshot, OneControlOfEveryFamily) {
       "CONTROL \"NSOUTPUTLEVEL5\" 118 280 110 70 24\n"
       "CONTROL \"NSPAPERREMAIN4\" 119 360 110 70 24\n"
       "CONTROL \"NSREMAIN\" 120 280 145 150 16\n"
-      "CONTROL \"NSREMAINSMALL\" 121 450 10 16 150\n");
+      "CONTROL \"NSREMAINSMALL\" 121 450 10 16 150\n"
+      "CONTROL \"NSLISTBOX\" 130 480 10 110 70\n"
+      "CONTROL \"NSCOMBOBOX\" 131 480 90 110 24\n"
+      "CONTROL \"NSCOMBOBOXEX\" 132 480 120 110 24 \"DROPDOWNLIST\"\n"
+      "CONTROL \"NSCHECKBOX\" 133 480 150 110 24 \"DHCP\"\n"
+      "CONTROL \"NSTRACKBAR\" 134 280 170 150 30\n");
+  for (const char* item : {"A4", "A3", "Letter"}) {
+    NsListBoxAddString(dialog_.get(), 130, item);
+    NsComboBoxAddString(dialog_.get(), 131, item);
+    NsComboBoxAddString(dialog_.get(), 132, item);
+  }
+  NsListBoxSetCurSel(dialog_.get(), 130, 1);
+  NsComboBoxSetCurSel(dialog_.get(), 131, 0);
+  NsComboBoxSetCurSel(dialog_.get(), 132, 2);
+  NsCheckBoxSetCheck(dialog_.get(), 133, 1);
+  NsTrackBarSetFrequency(dialog_.get(), 134, 10);
+  NsTrackBarSetPos(dialog_.get(), 134, 30);
   NsOnlineLEDSetValue(dialog_.get(), 112, 1);
   NsOnlineLEDSetValue(dialog_.get(), 113, 3);
   NsOnlineLEDSetValue(dialog_.get(), 114, 4);

@@ -99,6 +99,86 @@ void NsDNSHBoxLimitText(HWND dialog, int id, int limit);
 LRESULT NsDNSDBoxWndProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
 void NsDNSDBoxLimitText(HWND dialog, int id, int limit);
 
+// List box. AddString and InsertString return the item's index, or -1 for either
+// error (LB_ERR, LB_ERRSPACE).
+LRESULT NsListBoxWndProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+void NsListBoxEnable(HWND dialog, int id, BOOL enable);
+BOOL NsListBoxIsEnabled(HWND dialog, int id);
+void NsListBoxDefine(HWND dialog, int id, BOOL define);
+BOOL NsListBoxIsDefined(HWND dialog, int id);
+int NsListBoxAddString(HWND dialog, int id, const char* text);
+int NsListBoxInsertString(HWND dialog, int id, int index, const char* text);
+int NsListBoxDeleteString(HWND dialog, int id, int index);
+int NsListBoxGetCount(HWND dialog, int id);
+int NsListBoxGetCurSel(HWND dialog, int id);
+int NsListBoxResetContent(HWND dialog, int id);
+int NsListBoxSetCurSel(HWND dialog, int id, int index);
+int NsListBoxGetTopIndex(HWND dialog, int id);
+int NsListBoxSetTopIndex(HWND dialog, int id, int index);
+int NsListBoxGetText(HWND dialog, int id, int index, char* buffer);
+int NsListBoxGetTextLen(HWND dialog, int id, int index);
+LPARAM NsListBoxGetItemData(HWND dialog, int id, int index);
+int NsListBoxGetSel(HWND dialog, int id, int index);
+int NsListBoxSetSel(HWND dialog, int id, BOOL select, int index);
+int NsListBoxGetSelCount(HWND dialog, int id);
+int NsListBoxGetSelItems(HWND dialog, int id, int room, int* items);
+int NsListBoxGetHorizenExtent(HWND dialog, int id);
+void NsListBoxSetHorizenExtent(HWND dialog, int id, int extent);
+int NsListBoxSetItemHeight(HWND dialog, int id, int index, int height);
+
+// Combo box (and NSCOMBOBOXEX by its window procedure). AddString and
+// InsertString return the index, or -1 for either error (CB_ERR, CB_ERRSPACE).
+LRESULT NsComboBoxWndProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT NsComboBoxExWndProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+void NsComboBoxEnable(HWND dialog, int id, BOOL enable);
+BOOL NsComboBoxIsEnabled(HWND dialog, int id);
+void NsComboBoxDefine(HWND dialog, int id, BOOL define);
+BOOL NsComboBoxIsDefined(HWND dialog, int id);
+int NsComboBoxAddString(HWND dialog, int id, const char* text);
+int NsComboBoxInsertString(HWND dialog, int id, int index, const char* text);
+int NsComboBoxDeleteString(HWND dialog, int id, int index);
+int NsComboBoxGetCount(HWND dialog, int id);
+int NsComboBoxGetCurSel(HWND dialog, int id);
+int NsComboBoxSetCurSel(HWND dialog, int id, int index);
+void NsComboBoxLimitText(HWND dialog, int id, int limit);
+int NsComboBoxResetContent(HWND dialog, int id);
+void NsComboBoxShowDropDown(HWND dialog, int id, BOOL show);
+void NsComboBoxSetText(HWND dialog, int id, const char* text);
+int NsComboBoxGetText(HWND dialog, int id, char* buffer, int size);
+int NsComboBoxGetLBText(HWND dialog, int id, int index, char* buffer);
+int NsComboBoxGetLBTextLen(HWND dialog, int id, int index);
+int NsComboBoxSetHeight(HWND dialog, int id, int height);
+
+// Check box.
+LRESULT NsCheckBoxWndProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+void NsCheckBoxEnable(HWND dialog, int id, BOOL enable);
+BOOL NsCheckBoxIsEnabled(HWND dialog, int id);
+void NsCheckBoxDefine(HWND dialog, int id, BOOL define);
+BOOL NsCheckBoxIsDefined(HWND dialog, int id);
+void NsCheckBoxSetCheck(HWND dialog, int id, BOOL check);
+BOOL NsCheckBoxGetCheck(HWND dialog, int id);
+
+// Track bar (16-bit signed values).
+LRESULT NsTrackBarWndProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+void NsTrackBarEnable(HWND dialog, int id, BOOL enable);
+BOOL NsTrackBarIsEnabled(HWND dialog, int id);
+void NsTrackBarDefine(HWND dialog, int id, BOOL define);
+BOOL NsTrackBarIsDefined(HWND dialog, int id);
+void NsTrackBarSetPos(HWND dialog, int id, int position);
+int NsTrackBarGetPos(HWND dialog, int id);
+void NsTrackBarSetRange(HWND dialog, int id, int minimum, int maximum);
+BOOL NsTrackBarGetRange(HWND dialog, int id, int* minimum, int* maximum);
+void NsTrackBarSetLineSize(HWND dialog, int id, int size);
+int NsTrackBarGetLineSize(HWND dialog, int id);
+void NsTrackBarSetPageSize(HWND dialog, int id, int size);
+int NsTrackBarGetPageSize(HWND dialog, int id);
+void NsTrackBarSetFrequency(HWND dialog, int id, int frequency);
+int NsTrackBarGetFrequency(HWND dialog, int id);
+void NsTrackBarSetBSFrequency(HWND dialog, int id, int frequency);
+int NsTrackBarGetBSFrequency(HWND dialog, int id);
+void NsTrackBarSetBKColor(HWND dialog, int id, DWORD color);
+DWORD NsTrackBarGetBKColor(HWND dialog, int id);
+
 // Indicators: every function returns 0, or 0x80000000 when the identifier names no
 // indicator of the family, an out pointer is null or the value is not accepted.
 LRESULT NsGaugeWndProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
