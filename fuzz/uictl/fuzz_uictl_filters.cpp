@@ -41,6 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const uictl::Range range = uictl::ParseRange(text);
   if (!range.valid && (range.minimum != 0 || range.maximum != 100)) std::abort();
+  for (bool tenths : {false, true}) {
+    const auto spin = uictl::ParseSpinText(text, tenths);
+    if (spin && (*spin < 0 || *spin > 32767)) std::abort();
+  }
   uictl::IsHexText(text);
   if (uictl::IpFieldNumber(text) > 999) std::abort();
   uictl::ParseNetWare(text.substr(0, text.size() / 2), text.substr(text.size() / 2));

@@ -7,6 +7,7 @@
 #include "indicators.h"
 #include "lang.h"
 #include "lists.h"
+#include "spin.h"
 #include "uictl/controls.h"
 
 namespace {
@@ -40,6 +41,12 @@ LRESULT Proc(const char* className, HWND box, UINT message, WPARAM wParam, LPARA
   auto* control = dynamic_cast<Control*>(box);
   if (!control || std::strcmp(control->ClassName(), className) != 0) return 0;
   return control->Dispatch(message, wParam, lParam);
+}
+
+// A message to a micro scroll given itself.
+LRESULT Scroll(HWND scroll, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+  auto* control = dynamic_cast<uictl::MicroScroll*>(scroll);
+  return control ? control->Dispatch(message, wParam, lParam) : 0;
 }
 
 // A message to an indicator; fails when the identifier names none.
@@ -372,6 +379,60 @@ void NsTrackBarSetBKColor(HWND d, int id, DWORD color) {
   Send(d, id, 1138, 0, static_cast<LPARAM>(color));
 }
 DWORD NsTrackBarGetBKColor(HWND d, int id) { return static_cast<DWORD>(Send(d, id, 1139)); }
+
+// Spin box.
+LRESULT NsSpinBoxWndProc(HWND c, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSSPINBOX", c, message, wParam, lParam);
+}
+void NsSpinBoxEnable(HWND d, int id, BOOL f) { Send(d, id, 1030, 0, Flag(f)); }
+BOOL NsSpinBoxIsEnabled(HWND d, int id) { return Send(d, id, 1031) != 0; }
+void NsSpinBoxDefine(HWND d, int id, BOOL f) { Send(d, id, 1032, 0, Flag(f)); }
+BOOL NsSpinBoxIsDefined(HWND d, int id) { return Send(d, id, 1033) != 0; }
+void NsSpinBoxSetValue(HWND d, int id, int value) { Send(d, id, 1025, 0, Word(value)); }
+int NsSpinBoxGetValue(HWND d, int id) { return Int(Send(d, id, 1028)); }
+void NsSpinBoxSetRange(HWND d, int id, int minimum, int maximum) {
+  Send(d, id, 1026, 0,
+       MakeLParam(static_cast<std::uint16_t>(minimum), static_cast<std::uint16_t>(maximum)));
+}
+DWORD NsSpinBoxGetRange(HWND d, int id) { return static_cast<DWORD>(Send(d, id, 1029)); }
+void NsSpinBoxSetTick(HWND d, int id, int tick) { Send(d, id, 1027, 0, Word(tick)); }
+int NsSpinBoxGetTick(HWND d, int id) { return Int(Send(d, id, 1034)); }
+BOOL NsSpinBoxIsError(HWND d, int id) { return Send(d, id, 1035) != 0; }
+
+// Micro scroll.
+LRESULT MicroScrollWndProc(HWND c, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Proc("NSMICROSCROLL", c, message, wParam, lParam);
+}
+DWORD MSCrColorGet(HWND s) { return static_cast<DWORD>(Scroll(s, uictl::MSM_COLORGET)); }
+DWORD MSCrColorSet(HWND s, DWORD color) {
+  return static_cast<DWORD>(Scroll(s, uictl::MSM_COLORSET, 0, static_cast<LPARAM>(color)));
+}
+DWORD MSDwRangeGet(HWND s) { return static_cast<DWORD>(Scroll(s, uictl::MSM_RANGEGET)); }
+DWORD MSDwRangeSet(HWND s, int minimum, int maximum) {
+  return static_cast<DWORD>(
+      Scroll(s, uictl::MSM_RANGESET, 0,
+             MakeLParam(static_cast<std::uint16_t>(minimum), static_cast<std::uint16_t>(maximum))));
+}
+BOOL MSFInvertRangeGet(HWND s) { return Scroll(s, uictl::MSM_INVERTGET) != 0; }
+BOOL MSFInvertRangeSet(HWND s, BOOL f) { return Scroll(s, uictl::MSM_INVERTSET, f ? 1 : 0) != 0; }
+BOOL MSFNoPegScrollGet(HWND s) { return Scroll(s, uictl::MSM_NOPEGGET) != 0; }
+BOOL MSFNoPegScrollSet(HWND s, BOOL f) { return Scroll(s, uictl::MSM_NOPEGSET, f ? 1 : 0) != 0; }
+HWND MSHwndAssociateGet(HWND s) {
+  return reinterpret_cast<HWND>(Scroll(s, uictl::MSM_ASSOCIATEGET));
+}
+HWND MSHwndAssociateSet(HWND s, HWND associate) {
+  return reinterpret_cast<HWND>(
+      Scroll(s, uictl::MSM_ASSOCIATESET, 0, reinterpret_cast<LPARAM>(associate)));
+}
+int MSWCurrentPosGet(HWND s) { return Int(Scroll(s, uictl::MSM_POSGET)); }
+int MSWCurrentPosSet(HWND s, int position) {
+  return Int(
+      Scroll(s, uictl::MSM_POSSET, static_cast<WPARAM>(static_cast<std::uint16_t>(position))));
+}
+int MSWTickGet(HWND s) { return Int(Scroll(s, uictl::MSM_TICKGET)); }
+int MSWTickSet(HWND s, int tick) {
+  return Int(Scroll(s, uictl::MSM_TICKSET, static_cast<WPARAM>(static_cast<std::uint16_t>(tick))));
+}
 
 // Indicators.
 DWORD NsGaugeSetValue(HWND d, int id, DWORD value) { return Indicate(d, id, 1410, 0, value); }

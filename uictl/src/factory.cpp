@@ -10,6 +10,7 @@
 #include "box.h"
 #include "indicators.h"
 #include "lists.h"
+#include "spin.h"
 #include "uictl/controls.h"
 
 namespace uictl {
@@ -63,6 +64,8 @@ const std::map<std::string, Maker>& Makers() {
        [](QWidget* p, int id, const QString& t) { return new ComboBox(p, id, "NSCOMBOBOXEX", t); }},
       {"NSCHECKBOX", [](QWidget* p, int id, const QString& t) { return new CheckBox(p, id, t); }},
       {"NSTRACKBAR", [](QWidget* p, int id, const QString&) { return new TrackBar(p, id); }},
+      {"NSSPINBOX", [](QWidget* p, int id, const QString& t) { return new SpinBox(p, id, t); }},
+      {"NSMICROSCROLL", [](QWidget* p, int id, const QString&) { return new MicroScroll(p, id); }},
       {"NSGAUGE", [](QWidget* p, int id, const QString& t) { return new Gauge(p, id, t); }},
       {"NSONLINELED",
        [](QWidget* p, int id, const QString& t) { return new Lamp(p, id, t, false); }},

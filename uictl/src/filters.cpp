@@ -29,7 +29,9 @@ bool Refused(Family family, char32_t c) {
     case Family::ServerName: return !(IsAsciiLetter(c) || IsDigit(c) || OneOf(c, U" -._"));
     case Family::Deci: return !(IsDigit(c) || c == U'-');
     case Family::Hexa: return !IsUpperHex(c);
-    case Family::IpField: return !IsDigit(c);
+    case Family::IpField:
+    case Family::Spin: return !IsDigit(c);
+    case Family::SpinTenths: return !IsDigit(c) && c != U'.';
     case Family::Edit: return false;
   }
   return false;
@@ -45,6 +47,8 @@ CharVerdict FilterChar(Family family, char32_t c) {
       if (c == U'.') return CharVerdict::Ignore;
       return IsDigit(c) ? CharVerdict::Pass : CharVerdict::Drop;
     case Family::Deci:
+    case Family::Spin:
+    case Family::SpinTenths:
     case Family::DnsDomain:
     case Family::AppleTalk:
     case Family::Eb1Name:
@@ -108,6 +112,29 @@ Range ParseRange(std::string_view text) {
   const auto maximum = ParseDecimal(text.substr(comma + 1));
   if (!minimum || !maximum) return {};
   return {*minimum, *maximum, true};
+}
+
+std::optional<int> ParseSpinText(std::string_view text, bool tenths) {
+  std::string_view whole = text, fraction;
+  if (tenths) {
+    const std::size_t dot = text.find('.');
+    if (dot != std::string_view::npos) {
+      whole = text.substr(0, dot);
+      fraction = text.substr(dot + 1);
+      if (fraction.size() != 1 || (whole.empty() && fraction.empty())) return std::nullopt;
+    }
+  }
+  auto digits = [](std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if ((whole.empty() && fraction.empty()) || !digits(whole) || !digits(fraction) ||
+      whole.size() > 5)
+    return std::nullopt;
+  int value = 0;
+  for (char c : whole) value = value * 10 + (c - '0');
+  if (tenths) value = value * 10 + (fraction.empty() ? 0 : fraction[0] - '0');
+  if (value > 32767) return std::nullopt;
+  return value;
 }
 
 bool IsHexText(std::string_view text) {

@@ -22,7 +22,9 @@ enum class Family {
   AppleTalk,
   Eb1Name,
   ServerName,
-  Edit,  // plain edit boxes: everything passes
+  Spin,        // spin box: digits
+  SpinTenths,  // spin box in tenths: digits and "."
+  Edit,        // plain edit boxes: everything passes (keep last)
 };
 
 enum class CharVerdict {
@@ -62,6 +64,11 @@ struct Range {
   bool valid = false;
 };
 Range ParseRange(std::string_view text);
+
+// A spin box text as a number: whole, or in tenths ("12.5" is 125, "12" is 120,
+// at most one digit after the "."). Empty when it cannot be read or passes
+// 16 bits.
+std::optional<int> ParseSpinText(std::string_view text, bool tenths);
 
 // True when every character is a hexadecimal digit (an empty text passes).
 bool IsHexText(std::string_view text);

@@ -33,7 +33,10 @@ TEST_P(Screenshot, OneControlOfEveryFamily) {
       "CONTROL \"NSCOMBOBOX\" 131 480 90 110 24\n"
       "CONTROL \"NSCOMBOBOXEX\" 132 480 120 110 24 \"DROPDOWNLIST\"\n"
       "CONTROL \"NSCHECKBOX\" 133 480 150 110 24 \"DHCP\"\n"
-      "CONTROL \"NSTRACKBAR\" 134 280 170 150 30\n");
+      "CONTROL \"NSTRACKBAR\" 134 280 170 150 30\n"
+      "CONTROL \"NSSPINBOX\" 135 480 180 80 24 \"0,500,TENTHS\"\n"
+      "CONTROL \"NSMICROSCROLL\" 136 570 180 16 24\n");
+  NsSpinBoxSetValue(dialog_.get(), 135, 125);
   for (const char* item : {"A4", "A3", "Letter"}) {
     NsListBoxAddString(dialog_.get(), 130, item);
     NsComboBoxAddString(dialog_.get(), 131, item);

@@ -179,6 +179,37 @@ int NsTrackBarGetBSFrequency(HWND dialog, int id);
 void NsTrackBarSetBKColor(HWND dialog, int id, DWORD color);
 DWORD NsTrackBarGetBKColor(HWND dialog, int id);
 
+// Spin box (16-bit values; in tenths mode 125 stands for 12.5).
+LRESULT NsSpinBoxWndProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+void NsSpinBoxEnable(HWND dialog, int id, BOOL enable);
+BOOL NsSpinBoxIsEnabled(HWND dialog, int id);
+void NsSpinBoxDefine(HWND dialog, int id, BOOL define);
+BOOL NsSpinBoxIsDefined(HWND dialog, int id);
+void NsSpinBoxSetValue(HWND dialog, int id, int value);
+int NsSpinBoxGetValue(HWND dialog, int id);
+void NsSpinBoxSetRange(HWND dialog, int id, int minimum, int maximum);
+DWORD NsSpinBoxGetRange(HWND dialog, int id);
+void NsSpinBoxSetTick(HWND dialog, int id, int tick);
+int NsSpinBoxGetTick(HWND dialog, int id);
+BOOL NsSpinBoxIsError(HWND dialog, int id);
+
+// Micro scroll: these take the micro scroll itself; each Set returns the old value.
+LRESULT MicroScrollWndProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+DWORD MSCrColorGet(HWND scroll);
+DWORD MSCrColorSet(HWND scroll, DWORD color);
+DWORD MSDwRangeGet(HWND scroll);
+DWORD MSDwRangeSet(HWND scroll, int minimum, int maximum);
+BOOL MSFInvertRangeGet(HWND scroll);
+BOOL MSFInvertRangeSet(HWND scroll, BOOL invert);
+BOOL MSFNoPegScrollGet(HWND scroll);
+BOOL MSFNoPegScrollSet(HWND scroll, BOOL noPeg);
+HWND MSHwndAssociateGet(HWND scroll);
+HWND MSHwndAssociateSet(HWND scroll, HWND associate);
+int MSWCurrentPosGet(HWND scroll);
+int MSWCurrentPosSet(HWND scroll, int position);
+int MSWTickGet(HWND scroll);
+int MSWTickSet(HWND scroll, int tick);
+
 // Indicators: every function returns 0, or 0x80000000 when the identifier names no
 // indicator of the family, an out pointer is null or the value is not accepted.
 LRESULT NsGaugeWndProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
